@@ -46,7 +46,7 @@ TEST(DataTypes, SlotSizesGiveTheDocumentedRowSizes) {
   };
   const TZNTDataType rowId = TZNTDataType::Of(TZNTTypeCode::Integer);
   EXPECT_EQ(rowSize({rowId, TZNTDataType::VarChar(20)}), 48);
-  EXPECT_EQ(rowSize({rowId, TZNTDataType::Decimal(2)}), 40);
+  EXPECT_EQ(rowSize({rowId, rowId, TZNTDataType::Decimal(2)}), 40);  // 17 + 5 + 5 + 9
   EXPECT_EQ(StorageSize(TZNTDataType::Clob()) + 1, 9);
   EXPECT_EQ(StorageSize(TZNTDataType::FixedChar(5)), 5);
   EXPECT_EQ(StorageSize(TZNTDataType::Guid()), 38);
