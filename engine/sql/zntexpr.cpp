@@ -5,11 +5,16 @@
 
 #include "base/zntstring.h"
 #include "sql/zntscanner.h"
+#include "sql/zntvalue.h"
 
 namespace znt {
 
 // ---------------------------------------------------------------------------
 // Nodes
+
+TZNTExprToken::TZNTExprToken() = default;
+TZNTExprToken::TZNTExprToken(TZNTNodeKind k, TZNTOp o) : kind(k), op(o) {}
+TZNTExprToken::~TZNTExprToken() = default;
 
 TZNTExprToken* TZNTExprToken::SetChild(size_t slot, std::unique_ptr<TZNTExprToken> node) {
   if (children.size() <= slot) children.resize(slot + 1);

@@ -14,6 +14,8 @@
 namespace znt {
 
 class TZNTScanner;
+class TZNTBindTable;
+class TZNTContainedValue;
 
 // What a node is. The kinds with a word of their own appear in messages
 // (NodeKindWord); the rest are structure.
@@ -137,9 +139,18 @@ struct TZNTExprToken {
   std::unique_ptr<TZNTExprToken> left, right;
   // Ordered children; an absent optional clause is a null child at its slot.
   std::vector<std::unique_ptr<TZNTExprToken>> children;
+  // Binding: a table reference's table; a column reference's query level
+  // (0 its own, 1 the enclosing query ...), FROM entry and column position.
+  const TZNTBindTable* boundTable = nullptr;
+  int32_t boundDepth = -1;
+  int32_t boundEntry = -1;
+  int32_t boundColumn = -1;
+  // The node's value during evaluation; constants hold theirs from binding on.
+  std::unique_ptr<TZNTContainedValue> value;
 
-  TZNTExprToken() = default;
-  TZNTExprToken(TZNTNodeKind k, TZNTOp o) : kind(k), op(o) {}
+  TZNTExprToken();
+  TZNTExprToken(TZNTNodeKind k, TZNTOp o);
+  ~TZNTExprToken();
   TZNTExprToken(const TZNTExprToken&) = delete;
   TZNTExprToken& operator=(const TZNTExprToken&) = delete;
 
