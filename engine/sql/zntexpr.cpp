@@ -238,10 +238,12 @@ std::string QuoteSQLString(std::string_view text) {
 }
 
 std::string QuoteSQLName(std::string_view name) {
+  // The scanner collapses doubled single quotes inside quoted names as well
+  // as doubled double quotes, so both are doubled here.
   std::string r = "\"";
   for (char c : name) {
     r += c;
-    if (c == '"') r += '"';
+    if (c == '"' || c == '\'') r += c;
   }
   r += '"';
   return r;
@@ -1552,7 +1554,10 @@ TZNTNodePtr TZNTExprParser::PrimaryExpression() {
     case TZNTTokenKind::DecimalNumber:
     case TZNTTokenKind::CharCode:
     case TZNTTokenKind::HexString: return Literal();
-    case TZNTTokenKind::QuotedIdentifier: return NameReference();
+    case TZNTTokenKind::QuotedIdentifier:
+      // A quoted name is never a keyword, but it may name a user function.
+      if (!s.PeekSymbol('(')) return NameReference();
+      break;
     case TZNTTokenKind::Symbol:
       if (s.IsSymbol('(')) return ParenthesisedPrimary();
       if (s.IsSymbol('?')) {
@@ -1572,6 +1577,7 @@ TZNTNodePtr TZNTExprParser::PrimaryExpression() {
       s.ErrorExpected("expression");
     case TZNTTokenKind::Identifier: break;
   }
+  if (s.Kind() == TZNTTokenKind::QuotedIdentifier) return UserFunctionCall();
   if (s.IsKeyword("TRUE") || s.IsKeyword("FALSE")) {
     auto c = NewNode(TZNTNodeKind::Constant, TZNTOp::None);
     c->type = TZNTDataType::Of(TZNTTypeCode::Boolean);
@@ -1614,7 +1620,13 @@ TZNTNodePtr TZNTExprParser::PrimaryExpression() {
                     op == TZNTOp::FnCurrentGuid;
     if (op == TZNTOp::FnCase || s.PeekSymbol('(') || noParens) return FunctionCall(op, aggregate);
   }
-  if (s.PeekSymbol('(')) {
+  if (s.PeekSymbol('(')) return UserFunctionCall();
+  return NameReference();
+}
+
+TZNTNodePtr TZNTExprParser::UserFunctionCall() {
+  TZNTScanner& s = *scanner_;
+  {
     if (!options_.userFunctions) Invalid("user-defined function references not allowed");
     auto f = NewNode(TZNTNodeKind::UserFunction, TZNTOp::None);
     f->objectName = s.TokenText();
@@ -1630,7 +1642,6 @@ TZNTNodePtr TZNTExprParser::PrimaryExpression() {
     f->SetChild(0, std::move(args));
     return f;
   }
-  return NameReference();
 }
 
 TZNTNodePtr TZNTExprParser::ParenthesisedPrimary() {
@@ -2261,6 +2272,10 @@ void TZNTExprBuilder::Node(const TZNTExprToken& n, int level) {
       break;
     case TZNTNodeKind::UnaryOperator:
       out_ += n.op == TZNTOp::Not ? "NOT " : "-";
+      // Two minus signs in a row would start a comment.
+      if (n.op == TZNTOp::Negate && n.left && !(n.left->flags & kNodeParenthesised) &&
+          n.left->kind == TZNTNodeKind::UnaryOperator && n.left->op == TZNTOp::Negate)
+        out_ += ' ';
       if (n.left) Operand(*n.left, level);
       break;
     case TZNTNodeKind::ExtendedOperator: {

@@ -264,6 +264,7 @@ class TZNTExprParser {
   TZNTNodePtr Literal();
   TZNTNodePtr NameReference();
   TZNTNodePtr FunctionCall(TZNTOp op, bool aggregate);
+  TZNTNodePtr UserFunctionCall();
   TZNTNodePtr CaseExpression();
   bool IntervalQualifier(TZNTDataType& type);
   std::string NameText(std::string_view expected);

@@ -83,6 +83,10 @@ TEST(Parser, TheProgramsStatementsParse) {
       "INSERT INTO t SELECT * FROM u",
       "SELECT a FROM t UNION ALL SELECT b FROM u ORDER BY 1 RANGE 1 TO 10",
       "TABLE Accounts",
+      // Found by the fuzzer: each once rendered into text that meant something else.
+      "SELECT \"f\"(1) FROM t",
+      "SELECT 12.5 * - -1, -(-1) FROM t",
+      "SELECT * FROM \"A'b\" \"x''y\"",
   };
   for (const char* sql : statements) {
     SCOPED_TRACE(sql);

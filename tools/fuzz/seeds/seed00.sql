@@ -1,0 +1,1 @@
+SELECT * FROM Databases WHERE Name='FynDB'

@@ -1,0 +1,1 @@
+CREATE DATABASE "FynDB" PATH '/opt/fyn/Info'

@@ -1,0 +1,1 @@
+SELECT * FROM Information.Tables WHERE Name='Accounts'

@@ -1,0 +1,1 @@
+SELECT DISTINCT _Type FROM Transactions

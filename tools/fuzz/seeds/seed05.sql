@@ -1,0 +1,1 @@
+SELECT SUM(ABS(COALESCE(_Income,0))) + SUM(ABS(COALESCE(_Expenditure,0))) AS _BAL FROM Transactions WHERE _fkAccounts = 1 AND (_Reconciled IS NULL OR _Reconciled = FALSE)

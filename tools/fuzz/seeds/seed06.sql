@@ -1,0 +1,1 @@
+UPDATE ACCOUNTS SET _Balance = _Balance + (12.5 * -1), _UnReconciledTransactions = _UnReconciledTransactions + ABS(12.5), _BalanceDate = CURRENT_DATE WHERE _ID  = 4

@@ -1,0 +1,1 @@
+DELETE FROM Transactions WHERE _fkAccounts = 3

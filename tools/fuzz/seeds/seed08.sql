@@ -1,0 +1,1 @@
+SELECT _ID, _Type, _AccNo,_Name FROM Accounts  WHERE _ID <> 4 ORDER BY _Type, _Name

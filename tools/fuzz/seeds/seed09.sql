@@ -1,0 +1,1 @@
+SELECT "T"."_Date" FROM "Transactions" AS "T" JOIN "Accounts" AS "A" ON "A"."_ID" = "T"."_fkAccounts" WHERE ("T"."_Date" >= DATE '2008-1-1') AND (UPPER("T"."_Name") LIKE '%SHOP%') ORDER BY "T"."_Date" DESCENDING

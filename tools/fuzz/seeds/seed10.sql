@@ -1,0 +1,1 @@
+SELECT * FROM Transactions WHERE _fkAccounts = :Acc AND _Name LIKE 'x:y%' ESCAPE '!'

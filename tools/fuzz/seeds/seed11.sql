@@ -1,0 +1,1 @@
+SELECT CASE WHEN _Income > 0 THEN 'in' ELSE 'out' END, EXTRACT(YEAR FROM _Date), SUBSTRING(_Name FROM 2 FOR 3), TRIM(BOTH ' ' FROM _Name) FROM Transactions GROUP BY _Date, _Name, _Income

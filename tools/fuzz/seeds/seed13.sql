@@ -1,0 +1,3 @@
+CREATE INDEX "UpDate"
+ON "Transactions"
+("_Date" ASC)

@@ -1,0 +1,1 @@
+INSERT INTO AnalysisCodes (_ID) VALUES ('FOOD')

@@ -1,0 +1,1 @@
+SELECT x'0aff', #65, 1e-3, .5, 2147483648, INTERVAL '1' DAY, TIME '10:00', TIMESTAMP '2024-01-01 10:00' FROM t /* c */ -- end
