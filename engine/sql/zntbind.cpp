@@ -138,6 +138,9 @@ class Binder {
 
   // Queries: binds `q` and returns its result columns.
   std::vector<TZNTBindColumn> Query(TZNTExprToken& q, Scope* outer);
+  // A query inside an expression, a derived table or a set operation: it
+  // cannot be ordered.
+  std::vector<TZNTBindColumn> Subquery(TZNTExprToken& q, Scope* outer);
   std::vector<TZNTBindColumn> QuerySpec(TZNTExprToken& q, Scope* outer);
   // Adds the tables of a FROM item to the scope; its join conditions are
   // collected with the number of tables each may see.
@@ -539,7 +542,7 @@ void Binder::FromItem(TZNTExprToken& item, Scope& scope,
     return;
   }
   if (item.op == TZNTOp::TableDerived) {
-    std::vector<TZNTBindColumn> columns = Query(*item.Child(0), scope.outer);
+    std::vector<TZNTBindColumn> columns = Subquery(*item.Child(0), scope.outer);
     auto table = std::make_unique<TZNTMemoryBindTable>(item.correlationName);
     for (TZNTBindColumn& c : columns) table->AddColumn(std::move(c));
     item.boundTable = table.get();
@@ -555,8 +558,8 @@ std::vector<TZNTBindColumn> Binder::Query(TZNTExprToken& q, Scope* outer) {
   if (q.op == TZNTOp::QuerySpec) {
     columns = QuerySpec(q, outer);
   } else {
-    columns = Query(*q.left, outer);
-    std::vector<TZNTBindColumn> right = Query(*q.right, outer);
+    columns = Subquery(*q.left, outer);
+    std::vector<TZNTBindColumn> right = Subquery(*q.right, outer);
     if (columns.size() != right.size()) Invalid(q, "column counts do not match");
     for (size_t i = 0; i < columns.size(); ++i) {
       TZNTTyping typing = TypeCommon({columns[i].type, right[i].type});
@@ -578,6 +581,11 @@ std::vector<TZNTBindColumn> Binder::Query(TZNTExprToken& q, Scope* outer) {
   }
   q.type = columns.size() == 1 ? columns[0].type : TZNTDataType{};
   return columns;
+}
+
+std::vector<TZNTBindColumn> Binder::Subquery(TZNTExprToken& q, Scope* outer) {
+  if (TZNTExprToken* order = q.Child(qslot::OrderBy)) Invalid(*order, "ORDER BY clause not allowed");
+  return Query(q, outer);
 }
 
 bool ContainsAggregate(const TZNTExprToken& e) {
@@ -940,7 +948,7 @@ TZNTDataType Binder::CommonType(TZNTExprToken& owner, const std::vector<TZNTExpr
 }
 
 void Binder::ScalarQuery(TZNTExprToken& e, Scope& scope) {
-  std::vector<TZNTBindColumn> columns = Query(e, &scope);
+  std::vector<TZNTBindColumn> columns = Subquery(e, &scope);
   if (columns.size() != 1) Invalid(e, "a scalar query can only return a single value");
   e.type = columns[0].type;
 }
@@ -1036,7 +1044,7 @@ void Binder::Extended(TZNTExprToken& e, Scope& scope, Place place) {
     }
     case TZNTOp::In: {
       if (e.right->kind == TZNTNodeKind::Query) {
-        std::vector<TZNTBindColumn> columns = Query(*e.right, &scope);
+        std::vector<TZNTBindColumn> columns = Subquery(*e.right, &scope);
         if (columns.size() != 1) Invalid(*e.right, "a scalar query can only return a single value");
         Infer(*e.left, columns[0].type);
         TZNTTyping typing = TypeIn(e.left->type, columns[0].type);
@@ -1116,7 +1124,7 @@ void Binder::Function(TZNTExprToken& e, Scope& scope, Place place) {
     for (auto& a : list->children)
       if (a && a->kind != TZNTNodeKind::DataType) args.push_back(a.get());
   if (e.op == TZNTOp::FnExists) {
-    Query(*args[0], &scope);
+    Subquery(*args[0], &scope);
     e.type = Boolean();
     return;
   }
