@@ -13,10 +13,8 @@ EZNTException::EZNTException(int code, std::string message, int line, int column
 
 std::string EZNTException::DisplayText(int code, std::string_view message) {
   if (code > 9999) return std::string(message);
-  std::string text = "Zentaro Error #";
-  text += std::to_string(code);
-  text += ' ';
-  text += message;
+  std::string text = "Zentaro Error #" + std::to_string(code) + " ";
+  text.append(message);
   return text;
 }
 

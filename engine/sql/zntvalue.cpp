@@ -692,6 +692,7 @@ void TZNTValue::Store(const TZNTPayload& src) {
 
 bool TZNTValue::AsBoolean() const {
   if (RawIsNull()) return false;
+  if (type_.code == TZNTTypeCode::Boolean) return RawInt() != 0;
   bool v = false;
   Check(ToBoolean(Raw(), v), kBooleanType);
   return v;
@@ -706,6 +707,8 @@ int32_t TZNTValue::AsSmallInt() const {
 
 int32_t TZNTValue::AsInteger() const {
   if (RawIsNull()) return 0;
+  if (type_.code == TZNTTypeCode::Integer || type_.code == TZNTTypeCode::SmallInt)
+    return static_cast<int32_t>(RawInt());
   int64_t v = 0;
   Check(ToInteger(Raw(), TZNTTypeCode::Integer, v), kIntegerType);
   return static_cast<int32_t>(v);
@@ -713,6 +716,7 @@ int32_t TZNTValue::AsInteger() const {
 
 int64_t TZNTValue::AsBigInt() const {
   if (RawIsNull()) return 0;
+  if (type_.IsInteger()) return RawInt();
   int64_t v = 0;
   Check(ToInteger(Raw(), TZNTTypeCode::BigInt, v), kBigIntType);
   return v;
@@ -727,6 +731,7 @@ double TZNTValue::AsFloat() const {
 
 int64_t TZNTValue::AsDecimal() const {
   if (RawIsNull()) return 0;
+  if (type_.code == TZNTTypeCode::Decimal) return RawInt();
   int64_t v = 0;
   Check(ToDecimal(Raw(), kMaxDecimalScale, v), kDecimalType);
   return v;
@@ -734,6 +739,7 @@ int64_t TZNTValue::AsDecimal() const {
 
 int32_t TZNTValue::AsDate() const {
   if (RawIsNull()) return 0;
+  if (type_.code == TZNTTypeCode::Date) return static_cast<int32_t>(RawInt());
   int64_t v = 0;
   Check(ToDate(Raw(), v), kDateType);
   return static_cast<int32_t>(v);
@@ -791,13 +797,33 @@ std::string_view TZNTValue::AsStringView() const {
 
 TZNTPayload TZNTPayload::Float(double v) { return {&kFloatType, 0, v, {}}; }
 
-void TZNTValue::SetBoolean(bool v) { Store(TZNTPayload::Int(kBooleanType, v ? 1 : 0)); }
+// The setters store directly when the value already has the setter's type,
+// which is what every row of a scan does; only a conversion goes the long way.
+void TZNTValue::SetBoolean(bool v) {
+  if (type_.code == TZNTTypeCode::Boolean) return RawSetInt(v ? 1 : 0);
+  Store(TZNTPayload::Int(kBooleanType, v ? 1 : 0));
+}
 void TZNTValue::SetSmallInt(int32_t v) { Store(TZNTPayload::Int(kSmallIntType, v)); }
-void TZNTValue::SetInteger(int32_t v) { Store(TZNTPayload::Int(kIntegerType, v)); }
-void TZNTValue::SetBigInt(int64_t v) { Store(TZNTPayload::Int(kBigIntType, v)); }
-void TZNTValue::SetFloat(double v) { Store(TZNTPayload::Float(v)); }
-void TZNTValue::SetDecimal(int64_t v) { Store(TZNTPayload::Int(kDecimalType, v)); }
-void TZNTValue::SetDate(int32_t day) { Store(TZNTPayload::Int(kDateType, day)); }
+void TZNTValue::SetInteger(int32_t v) {
+  if (type_.code == TZNTTypeCode::Integer || type_.code == TZNTTypeCode::BigInt) return RawSetInt(v);
+  Store(TZNTPayload::Int(kIntegerType, v));
+}
+void TZNTValue::SetBigInt(int64_t v) {
+  if (type_.code == TZNTTypeCode::BigInt) return RawSetInt(v);
+  Store(TZNTPayload::Int(kBigIntType, v));
+}
+void TZNTValue::SetFloat(double v) {
+  if (type_.code == TZNTTypeCode::Float) return RawSetFloat(v);
+  Store(TZNTPayload::Float(v));
+}
+void TZNTValue::SetDecimal(int64_t v) {
+  if (type_.code == TZNTTypeCode::Decimal) return RawSetInt(DecimalRoundToScale(v, type_.scale));
+  Store(TZNTPayload::Int(kDecimalType, v));
+}
+void TZNTValue::SetDate(int32_t day) {
+  if (type_.code == TZNTTypeCode::Date && day >= 1 && day <= MaxDayNumber()) return RawSetInt(day);
+  Store(TZNTPayload::Int(kDateType, day));
+}
 void TZNTValue::SetTime(int32_t msecs) { Store(TZNTPayload::Int(kTimeType, msecs)); }
 void TZNTValue::SetTimestamp(int64_t ts) { Store(TZNTPayload::Int(kTimestampType, ts)); }
 
