@@ -471,21 +471,33 @@ void Binder::CreateTrigger(TZNTExprToken& st) {
 void Binder::Block(TZNTExprToken& block, Scope& outer) {
   Scope scope = outer;  // a block's declarations are its own
   scope.outer = outer.outer;
-  if (TZNTExprToken* declarations = block.Child(0)) {
-    for (auto& d : declarations->children) {
-      for (auto& v : d->Child(0)->children) {
-        for (const std::string& existing : scope.variables)
-          if (ZNTSameText(existing, v->objectName))
-            Invalid(*v, "duplicate variable declaration " + v->objectName + " found");
-        scope.variables.push_back(v->objectName);
-        scope.variableTypes.push_back(d->type);
-        v->type = d->type;
-      }
-      if (TZNTExprToken* def = d->Child(2)) Expr(*def, scope, Place{});
+  // A value stored into a variable or a column: the rules of =.
+  auto assignable = [&](TZNTExprToken& value, const TZNTDataType& target) {
+    Infer(value, target);
+    if (value.flags & kNodeNullConstant) return;
+    TZNTTyping typing = TypeBinaryOperator(TZNTTypingOp::Equal, target, value.type);
+    if (!typing.ok) Typed(value, typing);
+  };
+  // Declarations open the block and may stand among its statements as well.
+  auto declare = [&](TZNTExprToken& d) {
+    if (TZNTExprToken* def = d.Child(2)) {
+      Expr(*def, scope, Place{});
+      assignable(*def, d.type);
     }
-  }
+    for (auto& v : d.Child(0)->children) {
+      for (const std::string& existing : scope.variables)
+        if (ZNTSameText(existing, v->objectName))
+          Invalid(*v, "duplicate variable declaration " + v->objectName + " found");
+      scope.variables.push_back(v->objectName);
+      scope.variableTypes.push_back(d.type);
+      v->type = d.type;
+    }
+  };
+  if (TZNTExprToken* declarations = block.Child(0))
+    for (auto& d : declarations->children) declare(*d);
   for (auto& st : block.Child(1)->children) {
     switch (st->op) {
+      case TZNTOp::DeclVariable: declare(*st); break;
       case TZNTOp::RtBlock: Block(*st, scope); break;
       case TZNTOp::RtSet:
         for (auto& a : st->Child(0)->children) {
@@ -495,11 +507,7 @@ void Binder::Block(TZNTExprToken& block, Scope& outer) {
               ((target.flags & kNodeOldRow) || !scope.triggerCanAssign || target.boundDepth >= 0))
             Invalid(target, "a value cannot be assigned to this column reference");
           Expr(*a->right, scope, Place{});
-          Infer(*a->right, target.type);
-          if (!(a->right->flags & kNodeNullConstant)) {
-            TZNTTyping typing = TypeBinaryOperator(TZNTTypingOp::Equal, target.type, a->right->type);
-            if (!typing.ok) Typed(*a->right, typing);
-          }
+          assignable(*a->right, target.type);
         }
         break;
       case TZNTOp::RtSetLogMessage:
@@ -639,14 +647,9 @@ std::vector<TZNTBindColumn> Binder::QuerySpec(TZNTExprToken& q, Scope* outer) {
   scope.outer = outer;
   std::vector<std::pair<TZNTExprToken*, size_t>> joins;
   for (auto& item : q.Child(qslot::From)->children) FromItem(*item, scope, joins);
-  for (auto [condition, visible] : joins) {
-    scope.visible = visible;
-    Expr(*condition, scope, Place{});
-    scope.visible = SIZE_MAX;
-    if (condition->type.code != TZNTTypeCode::Boolean) TypeError(*condition, "Boolean expression");
-  }
 
-  // Select items, with * expanded into the result columns.
+  // Select items, with * expanded into the result columns; the join
+  // conditions come after them.
   std::vector<TZNTBindColumn> columns;
   bool anyAggregate = false;
   Place select;
@@ -676,6 +679,12 @@ std::vector<TZNTBindColumn> Binder::QuerySpec(TZNTExprToken& q, Scope* outer) {
     anyAggregate = anyAggregate || ContainsAggregate(e);
     item->type = e.type;
     columns.push_back({ResultColumnName(*item), e.type, false, false});
+  }
+  for (auto [condition, visible] : joins) {
+    scope.visible = visible;
+    Expr(*condition, scope, Place{});
+    scope.visible = SIZE_MAX;
+    if (condition->type.code != TZNTTypeCode::Boolean) TypeError(*condition, "Boolean expression");
   }
 
   if (TZNTExprToken* w = q.Child(qslot::Where)) {
@@ -718,7 +727,20 @@ std::vector<TZNTBindColumn> Binder::QuerySpec(TZNTExprToken& q, Scope* outer) {
     }
     if (having) CheckGrouping(*having, groupBy, "non-aggregated column references not allowed");
   }
-  if (TZNTExprToken* order = q.Child(qslot::OrderBy)) OrderBy(*order, scope, columns, grouped);
+  if (TZNTExprToken* order = q.Child(qslot::OrderBy)) {
+    OrderBy(*order, scope, columns, grouped);
+    // A grouped result is ordered by what it groups or aggregates (or by its
+    // result columns).
+    if (grouped) {
+      const char* reason = groupBy ? "non-aggregated column references not allowed"
+                                   : "the necessary GROUP BY clause is missing";
+      for (auto& item : order->children) {
+        TZNTExprToken& e = *item->Child(0);
+        if (e.kind == TZNTNodeKind::ColumnReference && e.boundEntry == -2) continue;
+        CheckGrouping(e, groupBy, reason);
+      }
+    }
+  }
   return columns;
 }
 
@@ -1022,6 +1044,9 @@ void Binder::Extended(TZNTExprToken& e, Scope& scope, Place place) {
       Infer(*e.left, IsUnknown(low.type) ? high.type : low.type);
       Infer(low, e.left->type);
       Infer(high, e.left->type);
+      for (TZNTExprToken* side : {e.left.get(), &low, &high})
+        if (side->kind == TZNTNodeKind::DynamicParameter && IsUnknown(side->type))
+          Invalid(*side, "dynamic parameter type cannot be inferred");
       TZNTTyping typing = TypeBetween(e.left->type, low.type, high.type);
       if (!typing.ok)
         Typed(typing.refusedOperand == 1 ? *e.left : typing.refusedOperand == 2 ? low : high, typing);
@@ -1055,8 +1080,12 @@ void Binder::Extended(TZNTExprToken& e, Scope& scope, Place place) {
         Expr(*item, scope, place);
         Infer(*e.left, item->type);
       }
+      if (e.left->kind == TZNTNodeKind::DynamicParameter && IsUnknown(e.left->type))
+        Invalid(*e.left, "dynamic parameter type cannot be inferred");
       for (auto& item : e.right->children) {
         Infer(*item, e.left->type);
+        if (item->kind == TZNTNodeKind::DynamicParameter && IsUnknown(item->type))
+          Invalid(*item, "dynamic parameter type cannot be inferred");
         if (item->flags & kNodeNullConstant) continue;
         TZNTTyping typing = TypeIn(e.left->type, item->type);
         if (!typing.ok) Typed(typing.refusedOperand == 1 ? *e.left : *item, typing);
@@ -1109,9 +1138,13 @@ void Binder::Function(TZNTExprToken& e, Scope& scope, Place place) {
         Infer(*w->left, Boolean());
         RequireTypes(*w->left, {Boolean()}, IsBooleanType);
       }
+      if (w->left->kind == TZNTNodeKind::DynamicParameter && IsUnknown(w->left->type))
+        Invalid(*w->left, "dynamic parameter type cannot be inferred");
       Expr(*w->right, scope, inner);
       results.push_back(w->right.get());
     }
+    if (operand && operand->kind == TZNTNodeKind::DynamicParameter && IsUnknown(operand->type))
+      Invalid(*operand, "dynamic parameter type cannot be inferred");
     if (TZNTExprToken* otherwise = e.Child(2)) {
       Expr(*otherwise, scope, inner);
       results.push_back(otherwise);

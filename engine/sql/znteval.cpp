@@ -148,7 +148,7 @@ void TZNTExprEvaluator::Extended(TZNTExprToken& node, TZNTValue& result) {
       const TZNTValue& text = Evaluate(*node.left);
       const TZNTValue& pattern = Evaluate(*node.right);
       const TZNTValue* escape = node.Child(0) ? &Evaluate(*node.Child(0)) : nullptr;
-      t = EvalLike(text, pattern, escape);
+      t = EvalLike(text, pattern, escape, collation);
       break;
     }
     case TZNTOp::In: {
@@ -170,10 +170,13 @@ void TZNTExprEvaluator::Extended(TZNTExprToken& node, TZNTValue& result) {
 }
 
 void TZNTExprEvaluator::Case(TZNTExprToken& node, TZNTValue& result) {
-  const TZNTValue* operand = node.Child(0) ? &Evaluate(*node.Child(0)) : nullptr;
+  // A simple CASE compares under its operand's type, COLLATE included.
+  TZNTExprToken* operandNode = node.Child(0);
+  const TZNTValue* operand = operandNode ? &Evaluate(*operandNode) : nullptr;
+  const uint32_t collation = operandNode ? operandNode->type.collation : 0;
   for (auto& w : node.Child(1)->children) {
     const TZNTValue& when = Evaluate(*w->left);
-    if (CaseWhenMatches(operand, when)) {
+    if (CaseWhenMatches(operand, when, collation)) {
       result.Assign(Evaluate(*w->right));
       return;
     }
@@ -210,6 +213,16 @@ void TZNTExprEvaluator::Function(TZNTExprToken& node, TZNTValue& result) {
       const TZNTValue& v = Evaluate(chosen);
       if (v.IsNull()) result.SetNull();
       else result.Assign(v);
+      return;
+    }
+    case TZNTOp::FnNullIf: {
+      // Compared under the first argument's type, COLLATE included.
+      const TZNTValue& a = Evaluate(arg(0));
+      const TZNTValue& b = Evaluate(arg(1));
+      if (!a.IsNull() && !b.IsNull() && CompareValuesCollated(a, b, arg(0).type.collation) == 0)
+        result.SetNull();
+      else
+        result.Assign(a);
       return;
     }
     case TZNTOp::FnExists: SetTruth(result, Exists(arg(0))); return;

@@ -174,10 +174,12 @@ constexpr const char* kUnsupportedCreateObjects[] = {
 };
 
 constexpr const char* kUnsupportedRoutineStatements[] = {
-    "RAISE", "ABORT", "IF", "CASE", "LOOP", "REPEAT", "WHILE", "ITERATE", "LEAVE", "USE",
-    "START", "COMMIT", "ROLLBACK", "PREPARE", "EXECUTE", "UNPREPARE", "OPEN", "CLOSE", "FETCH",
-    "RETRY", "FOR", "RETURN",
+    "ABORT", "IF", "CASE", "LOOP", "REPEAT", "WHILE", "LEAVE", "USE", "START",
+    "COMMIT", "ROLLBACK", "PREPARE", "EXECUTE", "UNPREPARE", "OPEN", "CLOSE", "FETCH", "FOR",
 };
+
+// Exception handling belongs to ERROR triggers; elsewhere it is refused.
+constexpr const char* kExceptionStatements[] = {"RAISE", "RETRY"};
 
 bool IsOneOf(const TZNTScanner& s, const char* const* words, size_t count) {
   for (size_t i = 0; i < count; ++i)
@@ -306,7 +308,7 @@ TZNTNodePtr TZNTExprParser::ParseStatement() {
 
 TZNTNodePtr TZNTExprParser::ParseStandaloneExpression(bool additive) {
   TZNTNodePtr root = additive ? Additive() : Expression();
-  scanner_->ExpectEnd(';');
+  scanner_->ExpectEnd('\0');  // the terminator ends statements only
   return root;
 }
 
@@ -342,31 +344,29 @@ TZNTNodePtr TZNTExprParser::SelectStatement() {
   return st;
 }
 
-// query-expression: term [{UNION | INTERSECT | EXCEPT} [ALL] query-expression], then the
-// ORDER BY, RANGE and optimiser switches of the whole.
+// query-expression: set-operation, then the ORDER BY, RANGE and optimiser switches of the
+// whole. A tail written after a parenthesised last member belongs to the whole as well.
 TZNTNodePtr TZNTExprParser::QueryExpression() {
+  TZNTNodePtr query = SetOperation();
+  QueryTail(*query);
+  return query;
+}
+
+// set-operation: term [{UNION | INTERSECT | EXCEPT} [ALL] set-operation].
+TZNTNodePtr TZNTExprParser::SetOperation() {
   TZNTNodePtr query = QueryTerm();
   TZNTScanner& s = *scanner_;
   TZNTOp setOp = TZNTOp::None;
   if (s.IsKeyword("UNION")) setOp = TZNTOp::QueryUnion;
   else if (s.IsKeyword("INTERSECT")) setOp = TZNTOp::QueryIntersect;
   else if (s.IsKeyword("EXCEPT")) setOp = TZNTOp::QueryExcept;
-  if (setOp != TZNTOp::None) {
-    auto node = NewNode(TZNTNodeKind::Query, setOp);
-    s.Next();
-    if (s.AcceptKeyword("ALL")) node->flags |= kNodeAll;
-    node->SetLeft(std::move(query));
-    TZNTNodePtr rest = QueryExpression();
-    // The ORDER BY after a set operation belongs to the whole, not to its last member.
-    for (size_t slot : {qslot::OrderBy, qslot::RangeFirst, qslot::RangeLast})
-      if (rest->Child(slot) && !(rest->flags & kNodeParenthesised))
-        node->SetChild(slot, std::move(rest->children[slot]));
-    node->flags |= rest->flags & (kNodeNoJoinOptimize | kNodeJoinOptimizeCosts);
-    node->SetRight(std::move(rest));
-    return node;
-  }
-  QueryTail(*query);
-  return query;
+  if (setOp == TZNTOp::None) return query;
+  auto node = NewNode(TZNTNodeKind::Query, setOp);
+  s.Next();
+  if (s.AcceptKeyword("ALL")) node->flags |= kNodeAll;
+  node->SetLeft(std::move(query));
+  node->SetRight(SetOperation());
+  return node;
 }
 
 TZNTNodePtr TZNTExprParser::QueryTerm() {
@@ -451,14 +451,17 @@ TZNTNodePtr TZNTExprParser::QuerySpecification() {
   return q;
 }
 
+// A parenthesised query may carry its own ORDER BY and RANGE; a second one
+// after the parentheses is not expected there, so the caller's next check
+// names it.
 void TZNTExprParser::QueryTail(TZNTExprToken& query) {
   TZNTScanner& s = *scanner_;
-  if (s.IsKeyword("ORDER")) {
+  if (s.IsKeyword("ORDER") && !query.Child(qslot::OrderBy)) {
     s.Next();
     s.ExpectKeyword("BY");
     query.SetChild(qslot::OrderBy, OrderList());
   }
-  if (s.AcceptKeyword("RANGE")) {
+  if (!query.Child(qslot::RangeFirst) && s.AcceptKeyword("RANGE")) {
     query.SetChild(qslot::RangeFirst, Primary());
     if (s.AcceptKeyword("TO")) query.SetChild(qslot::RangeLast, Primary());
   }
@@ -1107,11 +1110,12 @@ TZNTNodePtr TZNTExprParser::CreateTrigger() {
   s.ExpectKeyword("ON");
   st->SetChild(0, TableName());
   inTrigger_ = true;
+  inErrorTrigger_ = timing == TZNTTriggerTiming::Error;
   if (s.AcceptKeyword("WHEN")) st->SetChild(2, Expression());
   s.PushMark();
   st->SetChild(3, RoutineBlock());
   std::string body = s.PopMark();
-  inTrigger_ = false;
+  inTrigger_ = inErrorTrigger_ = false;
   while (!body.empty() && IsZNTBlank(static_cast<unsigned char>(body.back()))) body.pop_back();
   st->text = "TRIGGER " + QuoteSQLName(st->objectName) + "\r\n" + body;
   if (s.AcceptKeyword("DESCRIPTION")) st->SetChild(4, Primary());
@@ -1132,7 +1136,10 @@ TZNTNodePtr TZNTExprParser::RoutineBlock() {
   auto statements = NewNode(TZNTNodeKind::ClauseList, TZNTOp::ListStatements);
   while (!s.IsKeyword("END")) {
     if (s.Kind() == TZNTTokenKind::EndOfText) s.ErrorExpected("END");
-    if (s.IsKeyword("EXCEPTION")) Invalid("exception handling statements and functions not allowed");
+    if (s.IsKeyword("EXCEPTION")) {
+      if (inErrorTrigger_) Unsupported("EXCEPTION");
+      Invalid("exception handling statements and functions not allowed");
+    }
     statements->AddChild(RoutineStatement());
     s.ExpectSymbol(';');
   }
@@ -1144,12 +1151,35 @@ TZNTNodePtr TZNTExprParser::RoutineBlock() {
 
 TZNTNodePtr TZNTExprParser::RoutineStatement() {
   TZNTScanner& s = *scanner_;
+  // label: BEGIN ... END; the looping statements a label may also name are
+  // not carried.
+  if (s.IsName() && s.PeekSymbol(':')) {
+    std::string label = s.TokenText();
+    s.Next();
+    s.Next();
+    if (s.IsKeyword("BEGIN")) {
+      TZNTNodePtr block = RoutineBlock();
+      block->correlationName = std::move(label);
+      return block;
+    }
+    if (s.IsKeyword("LOOP") || s.IsKeyword("REPEAT") || s.IsKeyword("WHILE") || s.IsKeyword("FOR"))
+      return Unsupported(Upper(s.RawTokenText()));
+    s.ErrorExpected("BEGIN, LOOP, REPEAT, WHILE, FOR");
+  }
   if (s.IsKeyword("BEGIN")) return RoutineBlock();
   if (s.IsKeyword("SET")) return SetStatement();
   if (s.IsKeyword("DECLARE")) return Declaration();
   if (s.IsKeyword("INSERT")) return InsertStatement();
   if (s.IsKeyword("UPDATE")) return UpdateStatement();
   if (s.IsKeyword("DELETE")) return DeleteStatement();
+  if (IsOneOf(s, kExceptionStatements)) {
+    if (inErrorTrigger_) return Unsupported(Upper(s.RawTokenText()));
+    Invalid("exception handling statements and functions not allowed");
+  }
+  // Only functions return a value, and a trigger body is not one.
+  if (s.IsKeyword("RETURN")) Invalid("RETURN statement not allowed");
+  // No looping statement is carried, so every enclosing block is a plain one.
+  if (s.IsKeyword("ITERATE")) Invalid("ITERATE not allowed in non-looping statement block");
   if (IsOneOf(s, kUnsupportedRoutineStatements)) return Unsupported(Upper(s.RawTokenText()));
   s.ErrorExpected("BEGIN, DECLARE, SET, INSERT, UPDATE, DELETE");
 }
@@ -1614,6 +1644,10 @@ TZNTNodePtr TZNTExprParser::PrimaryExpression() {
   TZNTOp op;
   bool aggregate = false;
   if (LookupFunction(s.TokenText(), op, aggregate)) {
+    // The error functions report the error an ERROR trigger runs for.
+    if ((op == TZNTOp::FnErrorCode || op == TZNTOp::FnErrorMsg) && !inErrorTrigger_ &&
+        s.PeekSymbol('('))
+      Invalid("exception handling statements and functions not allowed");
     bool noParens = op == TZNTOp::FnCurrentDate || op == TZNTOp::FnCurrentTime ||
                     op == TZNTOp::FnCurrentTimestamp || op == TZNTOp::FnCurrentUser ||
                     op == TZNTOp::FnCurrentDatabase || op == TZNTOp::FnCurrentVersion ||
@@ -1823,7 +1857,7 @@ TZNTNodePtr TZNTExprParser::FunctionCall(TZNTOp op, bool aggregate) {
       break;
     case TZNTOp::FnCast: {
       args->AddChild(full());
-      s.ExpectKeyword("AS");
+      separator("AS");
       TZNTNodePtr type = DataType(false);
       f->type = type->type;
       args->AddChild(std::move(type));
@@ -1956,7 +1990,7 @@ void TZNTExprBuilder::List(const TZNTExprToken* list, int level, std::string_vie
   for (const auto& c : list->children) {
     if (!first) out_ += sep;
     first = false;
-    if (c) Node(*c, level);
+    if (c) Operand(*c, level);
   }
 }
 
@@ -2025,10 +2059,10 @@ void TZNTExprBuilder::Query(const TZNTExprToken& n, int level) {
   if (const TZNTExprToken* r = n.Child(qslot::RangeFirst)) {
     Break(level);
     out_ += "RANGE ";
-    Node(*r, level);
+    Operand(*r, level);
     if (const TZNTExprToken* last = n.Child(qslot::RangeLast)) {
       out_ += " TO ";
-      Node(*last, level);
+      Operand(*last, level);
     }
   }
   if (n.flags & kNodeNoJoinOptimize) out_ += " NOJOINOPTIMIZE";
@@ -2139,12 +2173,12 @@ void TZNTExprBuilder::Statement(const TZNTExprToken& n, int level) {
         out_ += " IN MEMORY";
       } else if (const TZNTExprToken* p = n.Child(0)) {
         out_ += " PATH ";
-        Node(*p, level);
+        Operand(*p, level);
       }
       if (n.flags & kNodeEncryptedCatalog) out_ += " ENCRYPTED CATALOG";
       if (const TZNTExprToken* d = n.Child(1)) {
         out_ += " DESCRIPTION ";
-        Node(*d, level);
+        Operand(*d, level);
       }
       break;
     case TZNTOp::StCreateTable:
@@ -2191,7 +2225,7 @@ void TZNTExprBuilder::Statement(const TZNTExprToken& n, int level) {
       out_ += ")";
       if (const TZNTExprToken* d = n.Child(2)) {
         out_ += " DESCRIPTION ";
-        Node(*d, level);
+        Operand(*d, level);
       }
       if (const TZNTExprToken* options = n.Child(3)) {
         for (const auto& o : options->children) {
@@ -2214,13 +2248,13 @@ void TZNTExprBuilder::Statement(const TZNTExprToken& n, int level) {
       table(0);
       if (const TZNTExprToken* w = n.Child(2)) {
         out_ += " WHEN ";
-        Node(*w, level);
+        Operand(*w, level);
       }
       Break(level);
       if (const TZNTExprToken* b = n.Child(3)) Node(*b, level);
       if (const TZNTExprToken* d = n.Child(4)) {
         out_ += " DESCRIPTION ";
-        Node(*d, level);
+        Operand(*d, level);
       }
       break;
     }
@@ -2234,7 +2268,7 @@ void TZNTExprBuilder::Statement(const TZNTExprToken& n, int level) {
       out_ += n.op == TZNTOp::RtSetLogMessage    ? "SET LOG MESSAGE TO "
               : n.op == TZNTOp::RtSetProgress    ? "SET PROGRESS TO "
                                                  : "SET STATUS MESSAGE TO ";
-      if (n.Child(0)) Node(*n.Child(0), level);
+      if (n.Child(0)) Operand(*n.Child(0), level);
       break;
     default: break;
   }
@@ -2314,26 +2348,27 @@ void TZNTExprBuilder::Node(const TZNTExprToken& n, int level) {
     case TZNTNodeKind::Function: {
       const TZNTExprToken* args = n.Child(0);
       auto arg = [&](size_t i) {
-        if (args && i < args->children.size() && args->children[i]) Node(*args->children[i], level);
+        if (args && i < args->children.size() && args->children[i])
+          Operand(*args->children[i], level);
       };
       size_t count = args ? args->children.size() : 0;
       if (n.op == TZNTOp::FnCase) {
         out_ += "CASE";
         if (n.Child(0)) {
           out_ += ' ';
-          Node(*n.Child(0), level);
+          Operand(*n.Child(0), level);
         }
         if (const TZNTExprToken* whens = n.Child(1)) {
           for (const auto& w : whens->children) {
             out_ += " WHEN ";
-            Node(*w->left, level);
+            Operand(*w->left, level);
             out_ += " THEN ";
-            Node(*w->right, level);
+            Operand(*w->right, level);
           }
         }
         if (n.Child(2)) {
           out_ += " ELSE ";
-          Node(*n.Child(2), level);
+          Operand(*n.Child(2), level);
         }
         out_ += " END";
         break;
@@ -2458,7 +2493,7 @@ void TZNTExprBuilder::Node(const TZNTExprToken& n, int level) {
       else Name(n.objectName);
       if (n.Child(1)) {
         out_ += '[';
-        Node(*n.Child(1), level);
+        Operand(*n.Child(1), level);
         out_ += ']';
       }
       if (n.Child(0)) {
@@ -2514,6 +2549,10 @@ void TZNTExprBuilder::Node(const TZNTExprToken& n, int level) {
       break;
     case TZNTNodeKind::Statement: Statement(n, level); break;
     case TZNTNodeKind::RoutineBlock: {
+      if (!n.correlationName.empty()) {
+        Name(n.correlationName);  // the block's label
+        out_ += ": ";
+      }
       out_ += "BEGIN";
       for (size_t slot : {size_t{0}, size_t{1}}) {
         if (const TZNTExprToken* list = n.Child(slot)) {
@@ -2536,7 +2575,7 @@ void TZNTExprBuilder::Node(const TZNTExprToken& n, int level) {
           if (n.Child(0)) Node(*n.Child(0), level);
           if (n.Child(1)) {
             out_ += " COMPRESSION ";
-            Node(*n.Child(1), level);
+            Operand(*n.Child(1), level);
           }
           if (const TZNTExprToken* g = n.Child(2)) {
             out_ += ' ';
@@ -2551,17 +2590,22 @@ void TZNTExprBuilder::Node(const TZNTExprToken& n, int level) {
           }
           if (n.Child(4)) {
             out_ += " DESCRIPTION ";
-            Node(*n.Child(4), level);
+            Operand(*n.Child(4), level);
           }
           break;
         case TZNTOp::DeclVariable:
           out_ += "DECLARE ";
-          List(n.Child(0), level);
+          if (const TZNTExprToken* names = n.Child(0)) {
+            for (size_t i = 0; i < names->children.size(); ++i) {
+              if (i > 0) out_ += ", ";
+              Name(names->children[i]->objectName);
+            }
+          }
           out_ += ' ';
           if (n.Child(1)) Node(*n.Child(1), level);
           if (n.Child(2)) {
             out_ += " DEFAULT ";
-            Node(*n.Child(2), level);
+            Operand(*n.Child(2), level);
           }
           break;
         default:

@@ -221,6 +221,7 @@ class TZNTExprParser {
   TZNTNodePtr Unsupported(std::string_view what);
   TZNTNodePtr SelectStatement();
   TZNTNodePtr QueryExpression();
+  TZNTNodePtr SetOperation();
   TZNTNodePtr QueryTerm();
   TZNTNodePtr QuerySpecification();
   void QueryTail(TZNTExprToken& query);
@@ -287,6 +288,7 @@ class TZNTExprParser {
   bool wildcardAllowed_ = false;
   bool containsAllowed_ = false;
   bool inTrigger_ = false;
+  bool inErrorTrigger_ = false;  // exception handling is allowed
 };
 
 // Renders trees as SQL: strings quoted with embedded quotes doubled, names in

@@ -339,6 +339,21 @@ void DateTimeArithmetic(TZNTOp op, const TZNTValue& a, const TZNTValue& b, TZNTV
   }
 }
 
+// The whole months from timestamp `from` to timestamp `to`: the most months
+// that, added to `from` as date arithmetic adds them, do not pass `to`.
+int64_t MonthsBetween(int64_t to, int64_t from) noexcept {
+  const TZNTDateParts t = DecodeDate(TimestampDate(to)), f = DecodeDate(TimestampDate(from));
+  int64_t months = (static_cast<int64_t>(t.year) - f.year) * 12 + (t.month - f.month);
+  auto moved = [&](int64_t k) {
+    int32_t day = TimestampDate(from);
+    AddMonths(day, k, day);  // both ends are calendar dates, so this cannot fail
+    return EncodeTimestamp(day, TimestampTime(from));
+  };
+  if (months > 0 && moved(months) > to) --months;
+  else if (months < 0 && moved(months) < to) ++months;
+  return months;
+}
+
 void IntervalArithmetic(TZNTOp op, const TZNTValue& a, const TZNTValue& b, TZNTValue& result) {
   const TZNTDataType& rt = result.DataType();
   const TKind ka = KindOf(a), kb = KindOf(b);
@@ -349,8 +364,12 @@ void IntervalArithmetic(TZNTOp op, const TZNTValue& a, const TZNTValue& b, TZNTV
     case TZNTOp::Subtract:
       if (op == TZNTOp::Subtract && IsDateTimeKind(ka)) {
         // The distance between two points in time; two TIMEs are on one day.
+        // A year-month qualifier, as in (d1 - d2) MONTH, counts whole months.
+        const bool months = KindOf(result) == TKind::YearMonth;
         if (ka == TKind::Time && kb == TKind::Time)
-          v = static_cast<int64_t>(a.AsTime()) - b.AsTime();
+          v = months ? 0 : static_cast<int64_t>(a.AsTime()) - b.AsTime();
+        else if (months)
+          v = MonthsBetween(a.AsTimestamp(), b.AsTimestamp());
         else
           overflow = __builtin_sub_overflow(a.AsTimestamp(), b.AsTimestamp(), &v);
         break;
@@ -569,7 +588,8 @@ bool LikeMatches(std::string_view text, std::string_view pattern, int escape, ui
   });
 }
 
-TZNTTruth EvalLike(const TZNTValue& text, const TZNTValue& pattern, const TZNTValue* escape) {
+TZNTTruth EvalLike(const TZNTValue& text, const TZNTValue& pattern, const TZNTValue* escape,
+                   uint32_t collation) {
   if (text.IsNull() || pattern.IsNull() || (escape && escape->IsNull())) return TZNTTruth::Null;
   thread_local std::string scratchT, scratchP, scratchE;
   int esc = kNoLikeEscape;
@@ -578,13 +598,18 @@ TZNTTruth EvalLike(const TZNTValue& text, const TZNTValue& pattern, const TZNTVa
     if (e.size() != 1) RaiseSingleCharacter(*escape);
     esc = static_cast<unsigned char>(e[0]);
   }
-  return TruthFrom(LikeMatches(PayloadView(text, scratchT), PayloadView(pattern, scratchP), esc,
-                               text.DataType().collation));
+  return TruthFrom(
+      LikeMatches(PayloadView(text, scratchT), PayloadView(pattern, scratchP), esc, collation));
+}
+
+bool CaseWhenMatches(const TZNTValue* operand, const TZNTValue& when, uint32_t collation) {
+  if (operand == nullptr) return TruthOf(when) == TZNTTruth::True;
+  return !operand->IsNull() && !when.IsNull() &&
+         CompareValuesCollated(*operand, when, collation) == 0;
 }
 
 bool CaseWhenMatches(const TZNTValue* operand, const TZNTValue& when) {
-  if (operand == nullptr) return TruthOf(when) == TZNTTruth::True;
-  return !operand->IsNull() && !when.IsNull() && CompareValues(*operand, when) == 0;
+  return CaseWhenMatches(operand, when, operand ? operand->DataType().collation : 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -119,11 +119,17 @@ inline constexpr int kNoLikeEscape = -1;
 // otherwise. On a mismatch the scan returns to the last '%' and lets it take
 // one more character, so the time is linear for patterns with one '%'.
 bool LikeMatches(std::string_view text, std::string_view pattern, int escape, uint32_t collation);
-// text LIKE pattern [ESCAPE escape] under the text's collation: Null when any
+// text LIKE pattern [ESCAPE escape] under `collation` (the binder's type of
+// the text operand, which a COLLATE clause may have changed): Null when any
 // operand is NULL. An escape text that is not exactly one character raises
 // 1011 naming the escape value.
-TZNTTruth EvalLike(const TZNTValue& text, const TZNTValue& pattern,
-                   const TZNTValue* escape = nullptr);
+TZNTTruth EvalLike(const TZNTValue& text, const TZNTValue& pattern, const TZNTValue* escape,
+                   uint32_t collation);
+// As above, under the text value's own collation.
+inline TZNTTruth EvalLike(const TZNTValue& text, const TZNTValue& pattern,
+                          const TZNTValue* escape = nullptr) {
+  return EvalLike(text, pattern, escape, text.DataType().collation);
+}
 
 // ---------------------------------------------------------------------------
 // Scalar functions
@@ -176,9 +182,12 @@ TZNTFunctionKernel FindFunctionKernel(TZNTOp op) noexcept;
                                 std::span<const TZNTValue* const> args, TZNTValue& result);
 
 // One WHEN of a CASE, which the walker evaluates lazily: with an `operand`
-// (simple CASE) whether it equals `when` (NULL never matches), without one
-// (searched CASE) whether `when` is TRUE. The walker assigns the first
-// matching THEN, or the ELSE, or NULL, to the result.
+// (simple CASE) whether it equals `when` under `collation` (the operand's
+// binder type; NULL never matches), without one (searched CASE) whether
+// `when` is TRUE. The walker assigns the first matching THEN, or the ELSE, or
+// NULL, to the result.
+bool CaseWhenMatches(const TZNTValue* operand, const TZNTValue& when, uint32_t collation);
+// As above, comparing under the operand value's own collation.
 bool CaseWhenMatches(const TZNTValue* operand, const TZNTValue& when);
 
 // ---------------------------------------------------------------------------

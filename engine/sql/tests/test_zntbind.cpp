@@ -135,6 +135,15 @@ TEST_F(BindTest, Errors) {
       {"SELECT _Type, _Name, COUNT(*) FROM Transactions GROUP BY _Type",
        "1:15 Invalid expression \"_Name\" found, non-aggregated column references not allowed"},
       {"SELECT _Type, COUNT(*) FROM Transactions GROUP BY _Type HAVING COUNT(*) > 1", ""},
+      {"SELECT _Type, COUNT(*) AS n FROM Transactions GROUP BY _Type ORDER BY n, _Type, COUNT(*)",
+       ""},
+      {"SELECT _Type FROM Transactions GROUP BY _Type ORDER BY _Name",
+       "1:56 Invalid expression \"_Name\" found, non-aggregated column references not allowed"},
+      {"SELECT COUNT(*) FROM Transactions ORDER BY _Name",
+       "1:44 Invalid expression \"_Name\" found, the necessary GROUP BY clause is missing"},
+      // Select items are bound before join conditions.
+      {"SELECT _Nope FROM Accounts a JOIN Transactions t ON t._Nope2 = a._ID",
+       "1:8 The column _Nope does not exist"},
       {"SELECT * FROM Transactions WHERE SUM(_Income) > 1",
        "1:34 Invalid expression SUM(\"_Income\") found, aggregate functions not allowed"},
       {"SELECT SUM(MAX(_Income)) FROM Transactions",
@@ -169,6 +178,16 @@ TEST_F(BindTest, Errors) {
       {"SELECT * FROM Accounts WHERE ? = ?",
        "1:30 Invalid expression ? found, dynamic parameter type cannot be inferred"},
       {"SELECT * FROM Accounts WHERE _Name = ? AND ?", ""},
+      // Every ? needs a neighbour that fixes its type.
+      {"SELECT * FROM Accounts WHERE ? BETWEEN ? AND ?",
+       "1:30 Invalid expression ? found, dynamic parameter type cannot be inferred"},
+      {"SELECT * FROM Accounts WHERE ? BETWEEN 1 AND ?", ""},
+      {"SELECT * FROM Accounts WHERE ? IN (?, ?)",
+       "1:30 Invalid expression ? found, dynamic parameter type cannot be inferred"},
+      {"SELECT * FROM Accounts WHERE ? IN (1, ?)", ""},
+      {"SELECT * FROM Accounts WHERE CASE ? WHEN ? THEN TRUE END",
+       "1:42 Invalid expression ? found, dynamic parameter type cannot be inferred"},
+      {"SELECT * FROM Accounts WHERE CASE ? WHEN 1 THEN TRUE END", ""},
       {"INSERT INTO AnalysisCodes (_ID) VALUES ('FOOD', 1)",
        "1:41 Invalid expression 'FOOD', 1 found, the number of INSERT values does not match the "
        "number of columns"},
@@ -224,6 +243,13 @@ TEST_F(BindTest, TriggersAndDefinitions) {
   EXPECT_EQ(ErrorOf("CREATE TRIGGER \"bi\" BEFORE INSERT ON \"Transactions\" BEGIN DECLARE v "
                     "INTEGER; DECLARE V INTEGER; END"),
             "1:86 Invalid expression V found, duplicate variable declaration V found");
+  // A declaration may stand among the statements; its default takes its type.
+  EXPECT_EQ(ErrorOf("CREATE TRIGGER \"bi\" BEFORE INSERT ON \"Transactions\" BEGIN SET "
+                    "NEWROW._ID = 1; DECLARE v INTEGER DEFAULT 2; SET NEWROW._fkAccounts = v; END"),
+            "");
+  EXPECT_EQ(ErrorOf("CREATE TRIGGER \"bi\" BEFORE INSERT ON \"Transactions\" BEGIN DECLARE d "
+                    "DATE DEFAULT 1; END"),
+            "1:82 Expected Date expression but instead found 1");
 
   EXPECT_EQ(ErrorOf("CREATE TABLE t (a INTEGER DEFAULT 1, b BOOLEAN DEFAULT FALSE, c DECIMAL(20,2), "
                     "CONSTRAINT v CHECK ((c <>0) OR (a <>0)))"),

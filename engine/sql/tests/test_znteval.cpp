@@ -90,6 +90,13 @@ TEST_F(EvalTest, ExpressionsOverARow) {
       {"s = 'SHOP'", "FALSE"},
       {"s LIKE 'sh%'", "TRUE"},
       {"UPPER(RTRIM(s))", "SHOP"},
+      // A COLLATE clause decides how the operand compares, whatever the value's own.
+      {"s COLLATE ANSI LIKE 'sh%'", "FALSE"},
+      {"s COLLATE ANSI LIKE 'Sh%'", "TRUE"},
+      {"CASE s COLLATE ANSI WHEN 'SHOP ' THEN 'ci' WHEN 'Shop ' THEN 'exact' END", "exact"},
+      {"CASE s WHEN 'SHOP ' THEN 'ci' ELSE 'exact' END", "ci"},
+      {"NULLIF(s COLLATE ANSI, 'SHOP ')", "Shop "},
+      {"NULLIF(s, 'SHOP ')", "NULL"},
       {"RTRIM('   ')", ""},
       {"LENGTH(CAST(n AS VARCHAR(5)))", "0"},
       {"UPPER(CAST(n AS VARCHAR(5)))", "NULL"},
@@ -100,6 +107,13 @@ TEST_F(EvalTest, ExpressionsOverARow) {
       {"EXTRACT(YEAR FROM dt) * 100 + EXTRACT(MONTH FROM dt)", "202403"},
       {"dt BETWEEN DATE '2024-01-01' AND DATE '2024-12-31'", "TRUE"},
       {"CAST('2024-2-3' AS DATE)", "2024-02-03"},
+      // A year-month qualifier counts the whole months between the two.
+      {"(dt - DATE '2023-01-01') MONTH", "14"},
+      {"(dt - DATE '2023-01-01') YEAR", "1"},
+      {"(dt - DATE '2023-04-02') YEAR TO MONTH", "0-10"},
+      {"(DATE '2023-01-01' - dt) MONTH", "-14"},
+      {"(DATE '2024-02-29' - DATE '2024-01-31') MONTH", "1"},
+      {"(dt - DATE '2024-01-01') DAY", "60"},
   };
   for (const Case& c : cases) EXPECT_EQ(Eval(c.expr), c.value) << c.expr;
 }

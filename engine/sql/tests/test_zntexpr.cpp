@@ -87,6 +87,11 @@ TEST(Parser, TheProgramsStatementsParse) {
       "SELECT \"f\"(1) FROM t",
       "SELECT 12.5 * - -1, -(-1) FROM t",
       "SELECT * FROM \"A'b\" \"x''y\"",
+      // Operands written in parentheses inside lists, arguments and clauses.
+      "SELECT POSITION((a = b) IN c) FROM t WHERE x IN ((a = b)) RANGE (1 + 2) TO 5",
+      "CREATE DATABASE x PATH ('a' + 'b') DESCRIPTION ('c' + 'd')",
+      "CREATE TRIGGER x BEFORE INSERT ON t BEGIN DECLARE \"a b\" INTEGER DEFAULT (1 + 2); END",
+      "CREATE TRIGGER x BEFORE INSERT ON t BEGIN inner: BEGIN SET v = 1; END; END",
   };
   for (const char* sql : statements) {
     SCOPED_TRACE(sql);
@@ -155,6 +160,30 @@ TEST(Parser, SyntaxErrorsNameTheirPlace) {
       {"SELECT EXTRACT(YEAR FROM _Date), ROUND(a TO 2), IF(a > 1 THEN 'y' ELSE 'n') FROM t", "no error"},
       {"SELECT CASE WHEN a = 1 THEN 'one' ELSE 'many' END, COUNT(*), LIST(a USING ';') FROM t",
        "no error"},
+      {"SELECT a FROM t UNION (SELECT b FROM u ORDER BY b) ORDER BY 1", "no error"},
+      {"(SELECT a FROM t ORDER BY a) ORDER BY 1",
+       "1:30 Expected end of expression but instead found ORDER"},
+      {"CREATE TRIGGER x BEFORE INSERT ON t BEGIN RETURN 1; END",
+       "1:43 Invalid expression RETURN found, RETURN statement not allowed"},
+      {"CREATE TRIGGER x AFTER UPDATE ON t BEGIN RAISE; END",
+       "1:42 Invalid expression RAISE found, exception handling statements and functions not "
+       "allowed"},
+      {"CREATE TRIGGER x BEFORE DELETE ON t BEGIN SET v = 1; EXCEPTION END",
+       "1:54 Invalid expression EXCEPTION found, exception handling statements and functions not "
+       "allowed"},
+      {"SELECT ERRORMSG() FROM t",
+       "1:8 Invalid expression ERRORMSG found, exception handling statements and functions not "
+       "allowed"},
+      {"CREATE TRIGGER x ERROR INSERT ON t WHEN ERRORCODE() = 1 BEGIN SET v = ERRORMSG(); END",
+       "no error"},
+      {"CREATE TRIGGER x ERROR INSERT ON t BEGIN RAISE; END",
+       "1:42 The RAISE statement is not supported"},
+      {"CREATE TRIGGER x BEFORE INSERT ON t BEGIN ITERATE x; END",
+       "1:43 Invalid expression ITERATE found, ITERATE not allowed in non-looping statement block"},
+      {"CREATE TRIGGER x BEFORE INSERT ON t BEGIN again: LOOP END LOOP; END",
+       "1:50 The LOOP statement is not supported"},
+      {"CREATE TRIGGER x BEFORE INSERT ON t BEGIN again: SET v = 1; END",
+       "1:50 Expected BEGIN, LOOP, REPEAT, WHILE, FOR but instead found SET"},
       {"SELECT EXTRACT(CENTURY FROM d) FROM t",
        "1:16 Expected YEAR, MONTH, WEEK, DAY, DAYOFWEEK, DAYOFYEAR, HOUR, MINUTE, SECOND, MSECOND "
        "but instead found CENTURY"},
@@ -225,6 +254,16 @@ TEST(Parser, StandaloneExpressionsEndWhereTheyEnd) {
   EXPECT_THROW(q.ParseStandaloneExpression(true), EZNTException);
   TZNTExprParser r("(1 = 2)", "default column expression");
   EXPECT_NO_THROW(r.ParseStandaloneExpression(true));
+  // The terminator ends statements, not expressions.
+  TZNTExprParser t("a > 0;", "check constraint expression");
+  try {
+    t.ParseStandaloneExpression();
+    FAIL();
+  } catch (const EZNTException& e) {
+    EXPECT_EQ(e.ErrorMessage(),
+              "An error was found in the check constraint expression at line 1 and column 6 "
+              "(Expected end of expression but instead found ;)");
+  }
 }
 
 TEST(Parser, NamesAndAliases) {
@@ -248,6 +287,16 @@ TEST(Parser, NamesAndAliases) {
   EXPECT_EQ(join->op, TZNTOp::JoinLeftOuter);
   EXPECT_EQ(join->left->objectName, "b");
   EXPECT_EQ(join->right->objectName, "a");
+
+  // The ORDER BY after a parenthesised last member orders the whole set
+  // operation; the member keeps the one inside its parentheses.
+  TZNTNodePtr u = Parse("SELECT a FROM t UNION (SELECT b FROM u ORDER BY b) ORDER BY 1");
+  const TZNTExprToken* set = u->Child(0);
+  ASSERT_EQ(set->op, TZNTOp::QueryUnion);
+  ASSERT_NE(set->Child(qslot::OrderBy), nullptr);
+  EXPECT_EQ(set->Child(qslot::OrderBy)->children[0]->Child(0)->text, "1");
+  ASSERT_NE(set->right->Child(qslot::OrderBy), nullptr);
+  EXPECT_EQ(set->right->Child(qslot::OrderBy)->children[0]->Child(0)->objectName, "b");
 }
 
 TEST(Parser, ConstantsAndRendering) {
@@ -271,6 +320,12 @@ TEST(Parser, ConstantsAndRendering) {
       {"CURRENT_DATE(UTC) - INTERVAL '1' DAY", "CURRENT_DATE(UTC) - INTERVAL '1' DAY"},
       {"CAST(a AS VARCHAR(10) COLLATE \"ANSI_CI\")",
        "CAST(\"a\" AS VARCHAR(10) COLLATE \"ANSI_CI\")"},
+      {"CAST(a, INTEGER)", "CAST(\"a\" AS INTEGER)"},
+      // A qualified difference keeps its qualifier wherever it stands.
+      {"ABS((d1 - d2) DAY)", "ABS((\"d1\" - \"d2\") DAY)"},
+      {"CASE WHEN x THEN (d1 - d2) MONTH ELSE (a) END",
+       "CASE WHEN \"x\" THEN (\"d1\" - \"d2\") MONTH ELSE (\"a\") END"},
+      {"a[(d1 - d2) DAY]", "\"a\"[(\"d1\" - \"d2\") DAY]"},
   };
   for (const Case& c : cases) {
     TZNTExprParser p(c.expr, "expression");
