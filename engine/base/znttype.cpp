@@ -71,6 +71,27 @@ std::string TypeNameUpper(const TZNTDataType& t) {
   return name;
 }
 
+TZNTTypeClass TypeClassOf(const TZNTDataType& t) noexcept {
+  switch (t.code) {
+    case TZNTTypeCode::Char: return TZNTTypeClass::Text;
+    case TZNTTypeCode::Byte: return TZNTTypeClass::Bytes;
+    case TZNTTypeCode::Blob:
+      return t.subtype == kSubtypeClob ? TZNTTypeClass::Text : TZNTTypeClass::Bytes;
+    case TZNTTypeCode::Boolean: return TZNTTypeClass::Boolean;
+    case TZNTTypeCode::SmallInt:
+    case TZNTTypeCode::Integer:
+    case TZNTTypeCode::BigInt: return TZNTTypeClass::Integer;
+    case TZNTTypeCode::Float: return TZNTTypeClass::Float;
+    case TZNTTypeCode::Decimal: return TZNTTypeClass::Decimal;
+    case TZNTTypeCode::Date: return TZNTTypeClass::Date;
+    case TZNTTypeCode::Time: return TZNTTypeClass::Time;
+    case TZNTTypeCode::Timestamp: return TZNTTypeClass::Timestamp;
+    case TZNTTypeCode::YearMonthInterval: return TZNTTypeClass::YearMonth;
+    case TZNTTypeCode::DayTimeInterval: return TZNTTypeClass::DayTime;
+    default: return TZNTTypeClass::Unknown;
+  }
+}
+
 int32_t StorageSize(const TZNTDataType& t) {
   switch (t.code) {
     case TZNTTypeCode::Char:

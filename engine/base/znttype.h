@@ -108,6 +108,15 @@ struct TZNTDataType {
   static TZNTDataType Of(TZNTTypeCode code) { return {code, 0, 0, 0, 0}; }
 };
 
+// The classes conversions and operators dispatch on: every type falls in one.
+enum class TZNTTypeClass : uint8_t {
+  Unknown, Text, Bytes, Boolean, Integer, Float, Decimal, Date, Time, Timestamp, YearMonth,
+  DayTime
+};
+
+// The class of `type` (CLOB counts as text, BLOB as bytes).
+TZNTTypeClass TypeClassOf(const TZNTDataType& type) noexcept;
+
 // The type's name as messages write it: "VarChar", "Decimal", "Interval Day
 // To Second", "Unknown" for anything else.
 std::string TypeName(const TZNTDataType& type);

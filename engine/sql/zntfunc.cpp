@@ -45,53 +45,8 @@ using TArgs = std::span<const TZNTValue* const>;
 }
 
 // The classes the kernels dispatch on.
-enum class TKind : uint8_t {
-  Other,
-  Text,
-  Bytes,
-  Boolean,
-  Integer,
-  Float,
-  Decimal,
-  Date,
-  Time,
-  Timestamp,
-  YearMonth,
-  DayTime
-};
-
-TKind KindOf(const TZNTDataType& t) noexcept {
-  switch (t.code) {
-    case TZNTTypeCode::Char:
-      return TKind::Text;
-    case TZNTTypeCode::Byte:
-      return TKind::Bytes;
-    case TZNTTypeCode::Blob:
-      return t.subtype == kSubtypeClob ? TKind::Text : TKind::Bytes;
-    case TZNTTypeCode::Boolean:
-      return TKind::Boolean;
-    case TZNTTypeCode::SmallInt:
-    case TZNTTypeCode::Integer:
-    case TZNTTypeCode::BigInt:
-      return TKind::Integer;
-    case TZNTTypeCode::Float:
-      return TKind::Float;
-    case TZNTTypeCode::Decimal:
-      return TKind::Decimal;
-    case TZNTTypeCode::Date:
-      return TKind::Date;
-    case TZNTTypeCode::Time:
-      return TKind::Time;
-    case TZNTTypeCode::Timestamp:
-      return TKind::Timestamp;
-    case TZNTTypeCode::YearMonthInterval:
-      return TKind::YearMonth;
-    case TZNTTypeCode::DayTimeInterval:
-      return TKind::DayTime;
-    default:
-      return TKind::Other;
-  }
-}
+using TKind = TZNTTypeClass;
+inline TKind KindOf(const TZNTDataType& t) noexcept { return TypeClassOf(t); }
 TKind KindOf(const TZNTValue& v) noexcept { return KindOf(v.DataType()); }
 
 bool IsDateTimeKind(TKind k) noexcept {

@@ -33,53 +33,8 @@ namespace {
 enum TFail : int { kOk = 0, kConversion, kTruncation, kRange };
 
 // The conversion classes of the types.
-enum class TCat : uint8_t {
-  Unknown,
-  Text,
-  Bytes,
-  Boolean,
-  Integer,
-  Float,
-  Decimal,
-  Date,
-  Time,
-  Timestamp,
-  YearMonth,
-  DayTime
-};
-
-TCat Cat(const TZNTDataType& t) noexcept {
-  switch (t.code) {
-    case TZNTTypeCode::Char:
-      return TCat::Text;
-    case TZNTTypeCode::Byte:
-      return TCat::Bytes;
-    case TZNTTypeCode::Blob:
-      return t.subtype == kSubtypeClob ? TCat::Text : TCat::Bytes;
-    case TZNTTypeCode::Boolean:
-      return TCat::Boolean;
-    case TZNTTypeCode::SmallInt:
-    case TZNTTypeCode::Integer:
-    case TZNTTypeCode::BigInt:
-      return TCat::Integer;
-    case TZNTTypeCode::Float:
-      return TCat::Float;
-    case TZNTTypeCode::Decimal:
-      return TCat::Decimal;
-    case TZNTTypeCode::Date:
-      return TCat::Date;
-    case TZNTTypeCode::Time:
-      return TCat::Time;
-    case TZNTTypeCode::Timestamp:
-      return TCat::Timestamp;
-    case TZNTTypeCode::YearMonthInterval:
-      return TCat::YearMonth;
-    case TZNTTypeCode::DayTimeInterval:
-      return TCat::DayTime;
-    default:
-      return TCat::Unknown;
-  }
-}
+using TCat = TZNTTypeClass;
+inline TCat Cat(const TZNTDataType& t) noexcept { return TypeClassOf(t); }
 
 constexpr TZNTDataType kBooleanType{TZNTTypeCode::Boolean};
 constexpr TZNTDataType kSmallIntType{TZNTTypeCode::SmallInt};
