@@ -140,6 +140,9 @@ class TZNTTableFileBuffer {
   // Prepares a block taken from the free chain for new contents; by default
   // everything after the link is cleared.
   virtual void ResetForReuse();
+  // Sets the link word that is stored at offset 0; a kind whose live blocks
+  // use that word for a chain of their own (index leaves) keeps it here.
+  void SetNextFree(uint32_t link) noexcept { next_free_ = link; }
 
  private:
   friend class TZNTTableFileManager;
