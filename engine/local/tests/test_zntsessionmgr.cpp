@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/zntconsts.h"
+#include "base/znterror.h"
+#include "local/zntdbmgr.h"
+#include "local/zntsessionmgr.h"
+#include "storage/zntmemfilemgr.h"
+
+namespace znt {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each test gets an empty folder of its own, removed afterwards, and an
+// engine manager whose sessions keep their configuration there.
+class SessionManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "zntlocal-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+    folder_ = templ;
+    engine_.Settings().SetConfigPath(folder_);
+    engine_.Start();
+  }
+  void TearDown() override {
+    engine_.Stop();
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  std::unique_ptr<TZNTLocalSessionManager> Start(const std::string& name = "S") {
+    auto s = std::make_unique<TZNTLocalSessionManager>(engine_);
+    s->StartSession("host:1", name, "test session");
+    return s;
+  }
+
+  // Adds the database `name` kept in the folder `sub` of the test folder.
+  void AddDatabase(TZNTLocalSessionManager& s, const std::string& name, const std::string& sub) {
+    TZNTConfigManager& cm = *s.ConfigManager();
+    cm.BeginWrite();
+    auto db = std::make_unique<TZNTDatabaseContainer>();
+    db->SetName(name);
+    db->SetID(cm.Config().NewObjectID());
+    db->path = folder_ + "/" + sub;
+    cm.Config().databases.Add(std::move(db));
+    cm.MarkChanged();
+    cm.CommitWrite();
+  }
+
+  static std::vector<TZNTLogEvent> Events(TZNTLocalSessionManager& s) {
+    return s.Log()->ReadEvents();
+  }
+
+  std::string folder_;
+  TZNTEngineManager engine_;
+};
+
+template <class F>
+EZNTException ErrorOf(F&& action) {
+  try {
+    action();
+  } catch (const EZNTException& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no engine error was raised";
+  return EZNTException(0, "");
+}
+
+TEST_F(SessionManagerTest, AnEmptyConfigurationPathFails409) {
+  TZNTLocalSessionManager s(engine_);
+  s.Settings().SetConfigPath("");
+  EZNTException e = ErrorOf([&] { s.StartSession("host:1", "S", ""); });
+  EXPECT_EQ(e.ErrorCode(), 409);
+  EXPECT_EQ(e.ErrorMessage(), "The configuration path is empty");
+  EXPECT_FALSE(s.Started());
+}
+
+TEST_F(SessionManagerTest, FirstStartCreatesConfigurationLockFileAndLog) {
+  auto s = Start();
+  EXPECT_TRUE(s->Started());
+  EXPECT_TRUE(fs::exists(folder_ + "/ZNTConfig.ZNTCfg"));
+  EXPECT_TRUE(fs::exists(folder_ + "/ZNTConfig.ZNTLck"));
+  EXPECT_TRUE(fs::exists(folder_ + "/ZNTConfig.ZNTLog"));
+  EXPECT_EQ(s->ConfigLocks()->Slot(), 1);
+  const TZNTConfig& config = s->ConfigManager()->Config();
+  ASSERT_EQ(config.users.StoredCount(), 1);
+  EXPECT_NE(config.users.Find("Administrator"), nullptr);
+  EXPECT_EQ(config.databases.StoredCount(), 0);
+  s->StopSession();
+  EXPECT_FALSE(s->Started());
+  EXPECT_EQ(s->ConfigLocks(), nullptr);
+}
+
+TEST_F(SessionManagerTest, LoginTakesTheUsersSharedLockAndLogsInAndOut) {
+  auto s = Start();
+  s->Login("administrator", "Quexpinado");
+  ASSERT_TRUE(s->LoggedIn());
+  EXPECT_EQ(s->CurrentUserName(), "Administrator");
+  EXPECT_TRUE(s->UserLock().Holds(TZNTLockKind::Shared));
+  s->Logout();
+  EXPECT_FALSE(s->LoggedIn());
+  std::vector<TZNTLogEvent> events = Events(*s);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].operation, op::Login);
+  EXPECT_EQ(events[0].category, TZNTLogCategory::Information);
+  EXPECT_EQ(events[0].user, "Administrator");
+  EXPECT_EQ(events[0].session_name, "S");
+  EXPECT_EQ(events[0].session_id, s->SessionID());
+  EXPECT_EQ(events[0].process, "host:1");
+  EXPECT_EQ(events[1].operation, op::Logout);
+}
+
+TEST_F(SessionManagerTest, LoginFailures) {
+  struct Case {
+    const char* what;
+    std::string user, password;
+    std::vector<std::pair<std::string, std::string>> answers;  // empty: no handler
+    bool declines;
+    const char* detail;
+    int asked;
+  };
+  const std::vector<Case> cases = {
+      {"wrong password, no handler",
+       "Administrator",
+       "wrong",
+       {},
+       false,
+       "The user name or password is incorrect",
+       0},
+      {"nothing given, no handler", "", "", {}, false, "The user name or password is incorrect", 0},
+      {"three wrong answers",
+       "",
+       "",
+       {{"Administrator", "a"}, {"x", "y"}, {"Administrator", ""}},
+       false,
+       "The maximum number of login attempts has been exceeded",
+       3},
+      {"given pair and two wrong answers",
+       "Administrator",
+       "bad",
+       {{"a", "b"}, {"c", "d"}},
+       false,
+       "The maximum number of login attempts has been exceeded",
+       2},
+      {"declined", "", "", {{"a", "b"}}, true, "Login aborted", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto s = Start();
+    int asked = 0;
+    if (!c.answers.empty()) {
+      s->SetLoginHandler([&](std::string& user, std::string& password) {
+        if (c.declines) {
+          ++asked;
+          return false;
+        }
+        const auto& answer = c.answers[asked++ % c.answers.size()];
+        user = answer.first;
+        password = answer.second;
+        return true;
+      });
+    }
+    EZNTException e = ErrorOf([&] { s->Login(c.user, c.password); });
+    EXPECT_EQ(e.ErrorCode(), 501);
+    EXPECT_EQ(e.ErrorMessage(), std::string("Login failed (") + c.detail + ")");
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_FALSE(s->LoggedIn());
+    std::vector<TZNTLogEvent> events = Events(*s);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().category, TZNTLogCategory::Error);
+    EXPECT_EQ(events.back().operation, op::Login);
+    EXPECT_EQ(events.back().error_code, 501);
+    s.reset();
+    fs::remove(folder_ + "/ZNTConfig.ZNTLog");
+  }
+}
+
+TEST_F(SessionManagerTest, AHandlerIsNotAskedWhenTheGivenPairIsRight) {
+  auto s = Start();
+  bool asked = false;
+  s->SetLoginHandler([&](std::string&, std::string&) { return asked = true; });
+  s->Login("Administrator", "Quexpinado");
+  EXPECT_TRUE(s->LoggedIn());
+  EXPECT_FALSE(asked);
+}
+
+TEST_F(SessionManagerTest, OpenDatabaseChecksLoginAndExistence) {
+  auto s = Start();
+  EZNTException e = ErrorOf([&] { s->OpenDatabase("FynDB", TZNTOpenMode::Shared); });
+  EXPECT_EQ(e.ErrorCode(), 500);
+  s->Login("Administrator", "Quexpinado");
+  e = ErrorOf([&] { s->OpenDatabase("Nowhere", TZNTOpenMode::Shared); });
+  EXPECT_EQ(e.ErrorCode(), 401);
+  EXPECT_EQ(e.ErrorMessage(), "The database Nowhere does not exist");
+  std::vector<TZNTLogEvent> events = Events(*s);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().operation, op::OpenDatabase);
+  EXPECT_EQ(events.back().error_code, 401);
+  EXPECT_TRUE(s->LoggedIn());
+}
+
+TEST_F(SessionManagerTest, FirstOpenCreatesTheDatabaseFolderLockFileAndCatalog) {
+  auto s = Start();
+  s->Login("Administrator", "Quexpinado");
+  AddDatabase(*s, "FynDB", "data/fyn");
+  TZNTDatabaseManager& db = s->OpenDatabase("fyndb", TZNTOpenMode::Shared);
+  EXPECT_TRUE(db.IsOpen());
+  EXPECT_EQ(db.Name(), "FynDB");
+  EXPECT_TRUE(fs::exists(folder_ + "/data/fyn/ZNTDatabase.ZNTLck"));
+  EXPECT_TRUE(fs::exists(folder_ + "/data/fyn/ZNTDatabase.ZNTCat"));
+  auto& local = static_cast<TZNTLocalDatabaseManager&>(db);
+  EXPECT_TRUE(local.DatabaseLock().Holds(TZNTLockKind::Shared));
+  EXPECT_NE(local.Catalog().DefaultSchema(), nullptr);
+  // A second open shares the manager; the last close closes it.
+  TZNTDatabaseManager& again = s->OpenDatabase("FynDB", TZNTOpenMode::Shared);
+  EXPECT_EQ(&again, &db);
+  EXPECT_EQ(s->DatabaseManagerCount(), 1u);
+  TZNTDatabaseManager* p = &db;
+  s->CloseDatabase(p);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_TRUE(db.IsOpen());
+  p = &again;
+  s->CloseDatabase(p);
+  EXPECT_FALSE(db.IsOpen());
+}
+
+TEST_F(SessionManagerTest, SessionsTakeTheFirstFreeSlot) {
+  auto a = Start("A");
+  auto b = Start("B");
+  EXPECT_EQ(a->ConfigLocks()->Slot(), 1);
+  EXPECT_EQ(b->ConfigLocks()->Slot(), 2);
+  a->StopSession();
+  auto c = Start("C");
+  EXPECT_EQ(c->ConfigLocks()->Slot(), 1);
+}
+
+TEST_F(SessionManagerTest, StoppingTheEngineStopsItsSessions) {
+  auto s = Start();
+  s->Login("Administrator", "Quexpinado");
+  engine_.Stop();
+  EXPECT_FALSE(s->Started());
+  EXPECT_FALSE(s->LoggedIn());
+  engine_.Start();
+}
+
+// The same session path over the engine's memory files.
+class MemoryEngineManager : public TZNTEngineManager {
+ protected:
+  std::unique_ptr<TZNTFileManager> CreateFileManager() override {
+    return std::make_unique<TZNTMemoryFileManager>();
+  }
+};
+
+TEST(MemorySessionManager, RunsOverMemoryFiles) {
+  MemoryEngineManager engine;
+  engine.Settings().SetConfigPath("/mem/config");
+  engine.Start();
+  {
+    TZNTLocalSessionManager s(engine);
+    s.StartSession("host:1", "S", "");
+    EXPECT_TRUE(engine.DiskFileManager(false).FileExists("/mem/config/ZNTConfig.ZNTCfg"));
+    s.Login("Administrator", "Quexpinado");
+    EXPECT_TRUE(s.LoggedIn());
+  }
+  engine.Stop();
+}
+
+}  // namespace
+}  // namespace znt
