@@ -7,6 +7,7 @@
 #include "base/zntcommon.h"
 #include "base/zntconsts.h"
 #include "base/znterror.h"
+#include "storage/zntfilegroup.h"
 
 namespace znt {
 
@@ -24,6 +25,7 @@ constexpr size_t kOffNextNew = 49;
 constexpr size_t kOffInProgress = 53;
 
 constexpr char kJournalMagic[8] = {'Z', 'N', 'T', 'J', 'R', 'N', 'L', 1};
+constexpr uint8_t kJournalGrouped = 2;
 // Magic, old length, final header digest, entry count; then the entries and
 // the trailing digest.
 constexpr size_t kJournalFixed = 8 + 8 + TZNTDigest::kSize + 4;
@@ -197,6 +199,7 @@ void TZNTTableFileManager::DeleteTableFile() {
   assert(!IsOpen());
   files_.DeleteFile(path_);
   if (files_.FileExists(JournalPath())) files_.DeleteFile(JournalPath());
+  if (files_.FileExists(CommitMarkPath())) files_.DeleteFile(CommitMarkPath());
 }
 
 void TZNTTableFileManager::EmptyTableFile() {
@@ -341,18 +344,30 @@ bool TZNTTableFileManager::RecoverIfNeeded() {
   std::vector<TJournalEntry> entries;
   uint64_t old_length = 0;
   std::string final_digest;
+  bool grouped = false;
+  TZNTDigest::TValue group_id{};
+  std::string mark_path;
   bool intact = data.size() >= kJournalFixed + TZNTDigest::kSize;
   if (intact) {
     const size_t body = data.size() - TZNTDigest::kSize;
     const TZNTDigest::TValue sum = DigestOf(data.data(), body);
+    grouped = static_cast<uint8_t>(data[7]) == kJournalGrouped;
     intact = std::memcmp(sum.data(), data.data() + body, TZNTDigest::kSize) == 0 &&
-             std::memcmp(data.data(), kJournalMagic, sizeof kJournalMagic) == 0;
+             std::memcmp(data.data(), kJournalMagic, sizeof kJournalMagic - 1) == 0 &&
+             (grouped || data[7] == kJournalMagic[7]);
     if (intact) {
       TZNTReader r(data.data(), body);
       r.Seek(sizeof kJournalMagic);
       old_length = static_cast<uint64_t>(r.ReadInt64());
       final_digest = r.ReadFixed(TZNTDigest::kSize);
-      const uint32_t count = static_cast<uint32_t>(r.ReadInt32());
+      if (grouped) {
+        const std::string id = r.ReadFixed(TZNTDigest::kSize);
+        std::memcpy(group_id.data(), id.data(), TZNTDigest::kSize);
+        const uint32_t length = static_cast<uint32_t>(r.ReadInt32());
+        intact = r.Remaining() >= length;
+        if (intact) mark_path = r.ReadFixed(length);
+      }
+      const uint32_t count = intact ? static_cast<uint32_t>(r.ReadInt32()) : 0;
       for (uint32_t i = 0; intact && i < count; ++i) {
         const uint64_t offset = static_cast<uint64_t>(r.ReadInt64());
         const uint32_t length = static_cast<uint32_t>(r.ReadInt32());
@@ -375,7 +390,10 @@ bool TZNTTableFileManager::RecoverIfNeeded() {
   std::vector<uint8_t> on_disk(header_length_, 0);
   stream_.ReadAt(0, on_disk.data(), on_disk.size());
   const TZNTDigest::TValue now = DigestOf(on_disk.data(), on_disk.size());
-  if (!own_journal_ && std::memcmp(now.data(), final_digest.data(), TZNTDigest::kSize) == 0) {
+  // A file of a group's batch also needs the group's commit mark: without it
+  // another file of the group may not have finished, and all end as before.
+  if (!own_journal_ && std::memcmp(now.data(), final_digest.data(), TZNTDigest::kSize) == 0 &&
+      (!grouped || ZNTCommitMarkHolds(files_, mark_path, group_id))) {
     if (!IsReadOnly()) DeleteJournalQuietly();
     return false;
   }
@@ -658,9 +676,16 @@ void TZNTTableFileManager::CollectBatch() {
 }
 
 void TZNTTableFileManager::WriteChanges(bool flush) {
+  if (group_ != nullptr)
+    group_->WriteChanges(flush);
+  else
+    WriteChangesAlone(flush);
+}
+
+void TZNTTableFileManager::WriteChangesAlone(bool flush) {
   EnsureUsable();
   CollectBatch();
-  if (!header_changed_ && batch_.empty()) return;
+  if (!HasBatch()) return;
   CheckWritable();
   for (const TZNTTableFileBuffer* b : batch_) {
     if (b->pins_ > 0)
@@ -671,92 +696,122 @@ void TZNTTableFileManager::WriteChanges(bool flush) {
 }
 
 void TZNTTableFileManager::WriteBatch(bool flush) {
-  const int32_t counter = ZNTNextCounter(header_.change_counter);
-  const bool durable = !settings_.temporary && !settings_.in_memory;
+  PrepareBatch();
+  try {
+    SaveOldBytes();
+    WriteJournal(nullptr);
+    WriteBlocks(flush);
+  } catch (...) {
+    FailBatch();
+    throw;
+  }
+  FinishBatch();
+}
+
+void TZNTTableFileManager::PrepareBatch() {
+  TPendingBatch& p = pending_;
+  p.counter = ZNTNextCounter(header_.change_counter);
+  p.journal_ready = false;
+  p.entries.clear();
+  p.old_length = 0;
   StampHeader();
-  std::vector<uint8_t> final_header(header_length_), start_header(header_length_);
-  SerialiseHeader(false, counter, final_header.data());
-  SerialiseHeader(true, counter, start_header.data());
+  p.final_header.assign(header_length_, 0);
+  p.start_header.assign(header_length_, 0);
+  SerialiseHeader(false, p.counter, p.final_header.data());
+  SerialiseHeader(true, p.counter, p.start_header.data());
 
   // Runs of consecutive blocks, each at most kZNTMaxWriteRun bytes.
-  std::vector<std::pair<size_t, size_t>> runs;
+  p.runs.clear();
   for (size_t i = 0; i < batch_.size();) {
     size_t j = i + 1;
     while (j < batch_.size() && batch_[j]->number_ == batch_[j - 1]->number_ + 1 &&
            (j - i + 1) * block_size_ <= kZNTMaxWriteRun)
       ++j;
-    runs.emplace_back(i, j);
+    p.runs.emplace_back(i, j);
     i = j;
   }
-  auto run_offset = [&](const std::pair<size_t, size_t>& r) {
-    return header_area_ + static_cast<uint64_t>(batch_[r.first]->number_ - 1) * block_size_;
+}
+
+void TZNTTableFileManager::SaveOldBytes() {
+  // Save what the batch will overwrite: the header and every block that lies
+  // within the file now. Blocks past its end need nothing, since recovery cuts
+  // the file back to its old length.
+  TPendingBatch& p = pending_;
+  p.old_length = stream_.Size();
+  auto save = [&](uint64_t offset, uint64_t length) {
+    if (offset >= p.old_length) return;
+    std::string bytes(static_cast<size_t>(std::min(length, p.old_length - offset)), '\0');
+    bytes.resize(stream_.ReadAt(offset, bytes.data(), bytes.size()));
+    p.entries.push_back({offset, std::move(bytes)});
   };
-
-  std::vector<TJournalEntry> entries;
-  uint64_t old_length = 0;
-  bool journal_ready = false;
-  try {
-    // Save what the batch will overwrite: the header and every block that
-    // lies within the file now. Blocks past its end need nothing, since
-    // recovery cuts the file back to its old length.
-    old_length = stream_.Size();
-    auto save = [&](uint64_t offset, uint64_t length) {
-      if (offset >= old_length) return;
-      std::string bytes(static_cast<size_t>(std::min(length, old_length - offset)), '\0');
-      bytes.resize(stream_.ReadAt(offset, bytes.data(), bytes.size()));
-      entries.push_back({offset, std::move(bytes)});
-    };
-    save(0, header_length_);
-    for (const auto& r : runs) save(run_offset(r), (r.second - r.first) * block_size_);
-
-    TZNTWriter w;
-    w.WriteBytes(kJournalMagic, sizeof kJournalMagic);
-    w.WriteInt64(static_cast<int64_t>(old_length));
-    const TZNTDigest::TValue final_digest = DigestOf(final_header.data(), final_header.size());
-    w.WriteBytes(final_digest.data(), final_digest.size());
-    w.WriteInt32(static_cast<int32_t>(entries.size()));
-    for (const TJournalEntry& e : entries) {
-      w.WriteInt64(static_cast<int64_t>(e.offset));
-      w.WriteInt32(static_cast<int32_t>(e.bytes.size()));
-      w.WriteBytes(e.bytes.data(), e.bytes.size());
-    }
-    const TZNTDigest::TValue sum = TZNTDigest::Compute(w.Buffer());
-    w.WriteBytes(sum.data(), sum.size());
-    {
-      TZNTFileStream journal = files_.CreateFile(JournalPath(), false, false);
-      journal.WriteAt(0, w.Buffer().data(), w.Size());
-      if (durable) journal.Flush();
-    }
-    journal_ready = true;
-
-    WriteHeaderBytes(start_header.data());
-    for (const auto& r : runs) {
-      const size_t length = (r.second - r.first) * block_size_;
-      if (io_.size() < length) io_.resize(length);
-      uint8_t* out = io_.data();
-      for (size_t k = r.first; k < r.second; ++k, out += block_size_) {
-        TZNTTableFileBuffer& b = *batch_[k];
-        b.SerialiseBlock();
-        StoreLE32(b.Bytes(), b.next_free_);
-        std::memcpy(out, b.Bytes(), block_size_);
-        if (settings_.encrypted) cipher_.Encrypt(out, block_size_);
-      }
-      stream_.WriteAt(run_offset(r), io_.data(), length);
-      ++writes_;
-      written_bytes_ += length;
-    }
-    // With a flush the blocks reach the disk before the header that declares
-    // the batch finished, and that header before the journal goes.
-    if (flush) stream_.Flush();
-    WriteHeaderBytes(final_header.data());
-    if (flush) stream_.Flush();
-  } catch (...) {
-    AfterFailedWrite(journal_ready, entries, old_length);
-    throw;
+  save(0, header_length_);
+  for (const auto& r : p.runs) {
+    save(header_area_ + static_cast<uint64_t>(batch_[r.first]->number_ - 1) * block_size_,
+         (r.second - r.first) * block_size_);
   }
-  DeleteJournalQuietly();
+}
 
-  header_.change_counter = seen_counter_ = counter;
+void TZNTTableFileManager::WriteJournal(const TGroupTag* tag) {
+  TPendingBatch& p = pending_;
+  TZNTWriter w;
+  w.WriteBytes(kJournalMagic, sizeof kJournalMagic - 1);
+  w.WriteUInt8(tag != nullptr ? kJournalGrouped : static_cast<uint8_t>(kJournalMagic[7]));
+  w.WriteInt64(static_cast<int64_t>(p.old_length));
+  const TZNTDigest::TValue final_digest = DigestOf(p.final_header.data(), p.final_header.size());
+  w.WriteBytes(final_digest.data(), final_digest.size());
+  if (tag != nullptr) {
+    w.WriteBytes(tag->id.data(), tag->id.size());
+    w.WriteInt32(static_cast<int32_t>(tag->mark_path.size()));
+    w.WriteBytes(tag->mark_path.data(), tag->mark_path.size());
+  }
+  w.WriteInt32(static_cast<int32_t>(p.entries.size()));
+  for (const TJournalEntry& e : p.entries) {
+    w.WriteInt64(static_cast<int64_t>(e.offset));
+    w.WriteInt32(static_cast<int32_t>(e.bytes.size()));
+    w.WriteBytes(e.bytes.data(), e.bytes.size());
+  }
+  const TZNTDigest::TValue sum = TZNTDigest::Compute(w.Buffer());
+  w.WriteBytes(sum.data(), sum.size());
+  {
+    TZNTFileStream journal = files_.CreateFile(JournalPath(), false, false);
+    journal.WriteAt(0, w.Buffer().data(), w.Size());
+    if (IsDurable()) journal.Flush();
+  }
+  p.journal_ready = true;
+}
+
+void TZNTTableFileManager::WriteBlocks(bool flush) {
+  TPendingBatch& p = pending_;
+  WriteHeaderBytes(p.start_header.data());
+  for (const auto& r : p.runs) {
+    const size_t length = (r.second - r.first) * block_size_;
+    if (io_.size() < length) io_.resize(length);
+    uint8_t* out = io_.data();
+    for (size_t k = r.first; k < r.second; ++k, out += block_size_) {
+      TZNTTableFileBuffer& b = *batch_[k];
+      b.SerialiseBlock();
+      StoreLE32(b.Bytes(), b.next_free_);
+      std::memcpy(out, b.Bytes(), block_size_);
+      if (settings_.encrypted) cipher_.Encrypt(out, block_size_);
+    }
+    stream_.WriteAt(
+        header_area_ + static_cast<uint64_t>(batch_[r.first]->number_ - 1) * block_size_,
+        io_.data(), length);
+    ++writes_;
+    written_bytes_ += length;
+  }
+  // With a flush the blocks reach the disk before the header that declares
+  // the batch finished, and that header before the journal goes.
+  if (flush) stream_.Flush();
+  WriteHeaderBytes(p.final_header.data());
+  if (flush) stream_.Flush();
+}
+
+void TZNTTableFileManager::FinishBatch() {
+  DeleteJournalQuietly();
+  pending_.entries.clear();
+  pending_.journal_ready = false;
+  header_.change_counter = seen_counter_ = pending_.counter;
   header_changed_ = false;
   for (TZNTTableFileBuffer* b : batch_) {
     b->dirty_ = b->queued_ = false;
@@ -775,6 +830,22 @@ void TZNTTableFileManager::WriteBatch(bool flush) {
       // Tried again after the next batch.
     }
   }
+}
+
+void TZNTTableFileManager::FailBatch() noexcept {
+  AfterFailedWrite(pending_.journal_ready, pending_.entries, pending_.old_length);
+  pending_.entries.clear();
+  pending_.journal_ready = false;
+}
+
+void TZNTTableFileManager::AbandonBatch() noexcept {
+  pending_.entries.clear();
+  pending_.journal_ready = false;
+  batch_.clear();
+  DiscardDirty();
+  header_changed_ = emptied_ = false;
+  needs_recovery_ = true;
+  own_journal_ = false;
 }
 
 void TZNTTableFileManager::AfterFailedWrite(bool journal_ready,

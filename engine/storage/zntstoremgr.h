@@ -20,6 +20,12 @@
 // when the final header is on disk, since it reported the batch as failed. A journal that fails its
 // digest was torn before the batch touched the file and is deleted. A set write-in-progress flag
 // that no journal explains raises error 100 (a repair is required).
+//
+// A file that belongs to a TZNTTableFileGroup writes format 2 when the group's batch spans
+// several files: after the entry count's place come the group's 16-byte id and its commit
+// mark's path (length 4, bytes), then the count and entries as above. Such a batch finished
+// only when the final header is on disk and the commit mark holds the group's id; otherwise
+// the file is rolled back, so every file of the group ends in the same state.
 #pragma once
 
 #include <cstddef>
@@ -104,6 +110,7 @@ inline int32_t ZNTNextCounter(int32_t v) noexcept { return v >= 2147483647 || v 
 inline uint32_t ZNTRoundUp8(uint32_t v) noexcept { return (v + 7u) & ~7u; }
 
 class TZNTTableFileManager;
+class TZNTTableFileGroup;
 
 // One cached block: its number, free-chain link, state flags and bytes. The
 // bytes are the block as stored, deciphered; a kind whose blocks have a richer
@@ -220,6 +227,10 @@ class TZNTTableFileManager {
   const std::string& Path() const noexcept { return path_; }
   // The companion journal's path.
   std::string JournalPath() const { return path_ + "-journal"; }
+  // The commit mark's path when this file leads a group's batch.
+  std::string CommitMarkPath() const { return path_ + "-commit"; }
+  // The group whose batches this file's writes join; null for a file used alone.
+  TZNTTableFileGroup* Group() const noexcept { return group_; }
   const TZNTTableFileSettings& Settings() const noexcept { return settings_; }
   bool IsOpen() const noexcept { return stream_.IsOpen(); }
   bool IsReadOnly() const;
@@ -267,6 +278,7 @@ class TZNTTableFileManager {
   // Writes the header and every queued buffer as one atomic batch, and with
   // `flush` forces it to disk. Does nothing when nothing changed. On failure
   // the file is rolled back, the changes are discarded, and the error passes.
+  // A file in a group writes the whole group's batch instead.
   void WriteChanges(bool flush);
   // Starts an operation. In shared mode rereads the header and drops the cache
   // when another writer changed the file; true when the cache was dropped.
@@ -346,9 +358,27 @@ class TZNTTableFileManager {
   void CheckWritable() const;
 
  private:
+  friend class TZNTTableFileGroup;
+
   struct TJournalEntry {
     uint64_t offset;
     std::string bytes;
+  };
+  // What a grouped journal records about its group's batch.
+  struct TGroupTag {
+    TZNTDigest::TValue id{};
+    std::string mark_path;
+  };
+  // The batch being written: its headers, runs of the batch buffers and the
+  // journal entries saved for it.
+  struct TPendingBatch {
+    int32_t counter = 0;
+    std::vector<uint8_t> final_header;
+    std::vector<uint8_t> start_header;
+    std::vector<std::pair<size_t, size_t>> runs;
+    std::vector<TJournalEntry> entries;
+    uint64_t old_length = 0;
+    bool journal_ready = false;
   };
 
   void Configure();
@@ -386,7 +416,27 @@ class TZNTTableFileManager {
   void Parse(TZNTTableFileBuffer& b);
   void DiscardDirty();
   void CollectBatch();
+  void WriteChangesAlone(bool flush);
   void WriteBatch(bool flush);
+  // The steps of a batch, which a group interleaves over its files: serialise
+  // the headers and cut the runs; save what the batch overwrites; write (and
+  // when durable flush) the journal, grouped when `tag` is set; write the
+  // blocks between the two header writes; and, once the batch is safe, delete
+  // the journal and mark the buffers clean.
+  void PrepareBatch();
+  void SaveOldBytes();
+  void WriteJournal(const TGroupTag* tag);
+  void WriteBlocks(bool flush);
+  void FinishBatch();
+  // Undoes the pending batch in place (or leaves it to the next call) and
+  // discards the changes.
+  void FailBatch() noexcept;
+  // Discards the changes of a batch whose outcome on disk is unknown; the
+  // next call recovers from the disk as an opening would.
+  void AbandonBatch() noexcept;
+  // Whether the collected batch has anything to write.
+  bool HasBatch() const noexcept { return header_changed_ || !batch_.empty(); }
+  bool IsDurable() const noexcept { return !settings_.temporary && !settings_.in_memory; }
   void AfterFailedWrite(bool journal_ready, const std::vector<TJournalEntry>& entries,
                         uint64_t old_length) noexcept;
 
@@ -407,6 +457,8 @@ class TZNTTableFileManager {
   bool needs_recovery_ = false;
   bool own_journal_ = false;
   int32_t seen_counter_ = 0;
+  TZNTTableFileGroup* group_ = nullptr;
+  TPendingBatch pending_;
 
   uint32_t header_area_ = 0;
   uint32_t header_length_ = 0;
