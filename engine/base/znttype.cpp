@@ -67,7 +67,7 @@ std::string TypeName(const TZNTDataType& t) {
 std::string TypeNameUpper(const TZNTDataType& t) {
   std::string name = ZNTUpperCase(TypeName(t));
   if ((t.code == TZNTTypeCode::Char && t.subtype != kSubtypeGuid) || t.code == TZNTTypeCode::Byte)
-    name += "(" + std::to_string(t.size) + ")";
+    name.append(1, '(').append(std::to_string(t.size)).append(1, ')');
   return name;
 }
 
