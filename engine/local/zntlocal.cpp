@@ -15,7 +15,9 @@ namespace znt {
 
 std::string NormalisedExtension(std::string_view extension) {
   if (extension.empty() || extension.front() == '.') return std::string(extension);
-  return "." + std::string(extension);
+  std::string normalised(1, '.');
+  normalised.append(extension);
+  return normalised;
 }
 
 int64_t NormalisedMaxLogFileSize(int64_t size) noexcept {
