@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <mutex>
+#include <utility>
 
 #include "base/zntenv.h"
 #include "base/zntstring.h"
@@ -17,6 +18,33 @@ constexpr const char* kEngineStarted =
 constexpr const char* kSessionOpen = "Cannot perform this operation on an open session";
 constexpr const char* kDatabaseOpen = "Cannot perform this operation on an open database";
 constexpr const char* kDatabaseClosed = "Cannot perform this operation on a closed database";
+constexpr const char* kOpenAutoSession = "Cannot perform this operation on the open auto-session";
+
+// Every database component of the process, so that a session finds the
+// closed ones that name it as well as those bound to it.
+std::mutex g_databases_mutex;
+std::vector<TZNTDatabase*> g_databases;
+
+template <class T>
+void EraseFrom(std::vector<T*>& list, const T* item) noexcept {
+  auto it = std::find(list.begin(), list.end(), item);
+  if (it != list.end()) list.erase(it);
+}
+
+// Runs an engine call: a silent abort and the components' own errors pass,
+// anything else arrives as EZNTError.
+template <class F>
+void CallEngine(F&& call) {
+  try {
+    call();
+  } catch (const EZNTAbortException&) {
+    throw;
+  } catch (const fyn::EDatabaseError&) {
+    throw;
+  } catch (...) {
+    throw CurrentExceptionAsZNTError();
+  }
+}
 
 // The engine components and their shared instance. The instance lives from
 // the first engine component to the last.
@@ -228,6 +256,15 @@ void StopEngine() {
 }
 
 // ---------------------------------------------------------------------------
+// TZNTComponentOwner
+// ---------------------------------------------------------------------------
+
+TZNTComponentOwner::~TZNTComponentOwner() {
+  for (TZNTSession* s : sessions_) s->owner_ = nullptr;
+  for (TZNTDatabase* d : databases_) d->owner_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------
 // TZNTSession
 // ---------------------------------------------------------------------------
 
@@ -236,9 +273,10 @@ TZNTSession::TZNTSession(DefaultTag)
   Init();
 }
 
-TZNTSession::TZNTSession() {
+TZNTSession::TZNTSession(TZNTComponentOwner* owner) : owner_(owner) {
   DefaultSession();
   Init();
+  if (owner_ != nullptr) owner_->sessions_.push_back(this);
 }
 
 void TZNTSession::Init() {
@@ -252,7 +290,10 @@ TZNTSession::~TZNTSession() {
     SetConnected(false);
   } catch (...) {
   }
+  temporaries_.clear();
   for (TZNTDatabase* db : databases_) db->session_ = nullptr;
+  if (auto_number_ != 0) TZNTEngine::Instance().ReleaseAutoSessionNumber(auto_number_);
+  if (owner_ != nullptr) EraseFrom(owner_->sessions_, this);
   TZNTEngine::Instance().RemoveSession(*this);
 }
 
@@ -317,7 +358,13 @@ void TZNTSession::Connect() {
 void TZNTSession::Disconnect() {
   if (before_disconnect_) before_disconnect_(*this);
   const std::vector<TZNTDatabase*> databases = databases_;
-  for (auto it = databases.rbegin(); it != databases.rend(); ++it) (*it)->SetConnected(false);
+  for (auto it = databases.rbegin(); it != databases.rend(); ++it) {
+    if ((*it)->temporary_)
+      FreeTemporary(**it);
+    else
+      (*it)->SetConnected(false);
+  }
+  temporaries_.clear();
   if (manager_) {
     std::unique_ptr<TZNTSessionManager> manager = std::move(manager_);
     try {
@@ -332,17 +379,88 @@ void TZNTSession::Disconnect() {
   if (after_disconnect_) after_disconnect_(*this);
 }
 
+void TZNTSession::CheckUniqueName(std::string_view name) const {
+  if (name.empty()) return;
+  TZNTEngineInstance& instance = TZNTEngine::Instance();
+  std::lock_guard<std::recursive_mutex> guard(instance.Lock());
+  for (TZNTSession* s : instance.Sessions())
+    if (s != this && ZNTSameText(s->session_name_, name))
+      fyn::DatabaseErrorFmt("Session name '%s' already exists", std::string(name));
+}
+
 void TZNTSession::SetSessionName(std::string_view name) {
   if (name == session_name_) return;
+  // An auto-session's name is made from its component name and number.
+  if (auto_session_name_) throw fyn::EDatabaseError(kOpenAutoSession);
   CheckDisconnected();
-  if (!name.empty()) {
-    TZNTEngineInstance& instance = TZNTEngine::Instance();
-    std::lock_guard<std::recursive_mutex> guard(instance.Lock());
-    for (TZNTSession* s : instance.Sessions())
-      if (s != this && ZNTSameText(s->session_name_, name))
-        fyn::DatabaseErrorFmt("Session name '%s' already exists", std::string(name));
-  }
+  CheckUniqueName(name);
   session_name_.assign(name);
+}
+
+namespace {
+
+std::string AutoName(std::string_view name, int number) {
+  return std::string(name) + "_" + std::to_string(number);
+}
+
+}  // namespace
+
+void TZNTSession::SetName(std::string_view name) {
+  if (name == name_) return;
+  if (auto_session_name_) {
+    if (Connected()) throw fyn::EDatabaseError(kOpenAutoSession);
+    const std::string session = AutoName(name, auto_number_);
+    CheckUniqueName(session);
+    const std::string old = std::exchange(session_name_, session);
+    try {
+      CopySessionNameToOwner();
+    } catch (...) {
+      session_name_ = old;
+      throw;
+    }
+  }
+  name_.assign(name);
+}
+
+void TZNTSession::SetAutoSessionName(bool value) {
+  if (value == auto_session_name_) return;
+  CheckDisconnected();
+  TZNTEngineInstance& instance = TZNTEngine::Instance();
+  if (!value) {
+    instance.ReleaseAutoSessionNumber(auto_number_);
+    auto_number_ = 0;
+    auto_session_name_ = false;
+    return;
+  }
+  if (owner_ != nullptr) {
+    for (const TZNTSession* s : owner_->sessions_)
+      if (s != this && s->auto_session_name_)
+        throw fyn::EDatabaseError("This auto-session already exists");
+    for (const TZNTSession* s : owner_->sessions_)
+      if (s != this)
+        throw fyn::EDatabaseError("The open auto-session can be the only open session");
+  }
+  const int number = instance.AcquireAutoSessionNumber();
+  const std::string old = session_name_;
+  try {
+    const std::string session = AutoName(name_, number);
+    CheckUniqueName(session);
+    session_name_ = session;
+    CopySessionNameToOwner();
+  } catch (...) {
+    session_name_ = old;
+    instance.ReleaseAutoSessionNumber(number);
+    throw;
+  }
+  auto_number_ = number;
+  auto_session_name_ = true;
+}
+
+void TZNTSession::CopySessionNameToOwner() {
+  if (owner_ == nullptr) return;
+  for (const TZNTDatabase* db : owner_->databases_)
+    if (db->session_name_ != session_name_) db->CheckClosed();
+  for (TZNTDatabase* db : owner_->databases_) db->session_name_ = session_name_;
 }
 
 void TZNTSession::SetSessionDescription(std::string_view text) {
@@ -441,13 +559,74 @@ void TZNTSession::Bind(TZNTDatabase& database) {
 }
 
 void TZNTSession::Unbind(const TZNTDatabase& database) noexcept {
-  auto it = std::find(databases_.begin(), databases_.end(), &database);
-  if (it != databases_.end()) databases_.erase(it);
+  EraseFrom(databases_, &database);
+}
+
+bool TZNTSession::IsNamedBy(std::string_view session_name) const noexcept {
+  if (session_name.empty()) return this == &DefaultSession();
+  return ZNTSameText(session_name, session_name_);
+}
+
+TZNTDatabase* TZNTSession::LookupDatabase(std::string_view name) const {
+  if (TZNTDatabase* bound = FindDatabase(name)) return bound;
+  std::lock_guard<std::mutex> guard(g_databases_mutex);
+  for (TZNTDatabase* db : g_databases)
+    if (db->session_ == nullptr && IsNamedBy(db->session_name_) &&
+        ZNTSameText(db->database_name_, name))
+      return db;
+  return nullptr;
+}
+
+TZNTDatabase& TZNTSession::OpenDatabase(std::string_view name) {
+  SetConnected(true);
+  TZNTDatabase* db = LookupDatabase(name);
+  if (db == nullptr) {
+    auto made = std::make_unique<TZNTDatabase>();
+    made->database_name_.assign(name);
+    made->database_.assign(name);
+    made->session_name_ = session_name_;
+    made->keep_connection_ = keep_connections_;
+    made->temporary_ = true;
+    db = made.get();
+    temporaries_.push_back(std::move(made));
+  }
+  try {
+    db->Open();
+  } catch (...) {
+    if (db->temporary_) FreeTemporary(*db);
+    throw;
+  }
+  ++db->implicit_users_;
+  return *db;
+}
+
+void TZNTSession::CloseDatabase(TZNTDatabase& database) {
+  if (database.implicit_users_ > 0) --database.implicit_users_;
+  if (database.implicit_users_ > 0 || database.keep_connection_) return;
+  if (database.temporary_)
+    FreeTemporary(database);
+  else
+    database.Close();
+}
+
+void TZNTSession::FreeTemporary(const TZNTDatabase& database) noexcept {
+  auto it = std::find_if(temporaries_.begin(), temporaries_.end(),
+                         [&](const auto& p) { return p.get() == &database; });
+  if (it == temporaries_.end()) return;
+  // Out of the list first: its destructor unbinds it from this session.
+  std::unique_ptr<TZNTDatabase> doomed = std::move(*it);
+  temporaries_.erase(it);
 }
 
 // ---------------------------------------------------------------------------
 // TZNTDatabase
 // ---------------------------------------------------------------------------
+
+TZNTDatabase::TZNTDatabase(TZNTComponentOwner* owner) : owner_(owner) {
+  if (owner_ != nullptr) owner_->databases_.push_back(this);
+  std::lock_guard<std::mutex> guard(g_databases_mutex);
+  g_databases.push_back(this);
+}
 
 TZNTDatabase::~TZNTDatabase() {
   try {
@@ -455,6 +634,9 @@ TZNTDatabase::~TZNTDatabase() {
   } catch (...) {
   }
   if (session_ != nullptr) session_->Unbind(*this);
+  if (owner_ != nullptr) EraseFrom(owner_->databases_, this);
+  std::lock_guard<std::mutex> guard(g_databases_mutex);
+  EraseFrom(g_databases, this);
 }
 
 void TZNTDatabase::SetConnected(bool value) {
@@ -494,6 +676,17 @@ void TZNTDatabase::DoOpen() {
 
 void TZNTDatabase::DoClose() {
   if (before_disconnect_) before_disconnect_(*this);
+  if (in_transaction_ && manager_ != nullptr) {
+    // The component that started the transaction takes it with it; the
+    // close below is what the caller asked for, so a failed rollback may
+    // not stop it.
+    try {
+      manager_->Rollback();
+    } catch (...) {
+    }
+  }
+  in_transaction_ = false;
+  implicit_users_ = 0;
   TZNTSession* session = session_;
   TZNTDatabaseManager* manager = manager_;
   manager_ = nullptr;
@@ -536,6 +729,31 @@ void TZNTDatabase::SetSessionName(std::string_view value) {
 TZNTDatabaseManager& TZNTDatabase::DatabaseManager() const {
   if (manager_ == nullptr) throw fyn::EDatabaseError(kDatabaseClosed);
   return *manager_;
+}
+
+void TZNTDatabase::CheckInTransaction() const {
+  if (!in_transaction_)
+    fyn::DatabaseErrorFmt("Database '%s' has no active transaction", database_name_);
+}
+
+void TZNTDatabase::StartTransaction(const std::vector<std::string>& tables) {
+  TZNTDatabaseManager& manager = DatabaseManager();
+  if (in_transaction_)
+    fyn::DatabaseErrorFmt("Database '%s' already has an active transaction", database_name_);
+  CallEngine([&] { manager.StartTransaction(tables); });
+  in_transaction_ = true;
+}
+
+void TZNTDatabase::Commit(bool force_flush) {
+  CheckInTransaction();
+  CallEngine([&] { DatabaseManager().Commit(force_flush); });
+  in_transaction_ = false;
+}
+
+void TZNTDatabase::Rollback() {
+  CheckInTransaction();
+  CallEngine([&] { DatabaseManager().Rollback(); });
+  in_transaction_ = false;
 }
 
 }  // namespace znt

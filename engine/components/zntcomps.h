@@ -21,6 +21,27 @@ namespace znt {
 class TZNTSession;
 class TZNTDatabase;
 
+// What a data module is to its components: it knows the session and
+// database components created with it (it does not free them). Components
+// leave it when destroyed; an owner destroyed first is forgotten by them.
+class TZNTComponentOwner {
+ public:
+  TZNTComponentOwner() = default;
+  ~TZNTComponentOwner();
+  TZNTComponentOwner(const TZNTComponentOwner&) = delete;
+  TZNTComponentOwner& operator=(const TZNTComponentOwner&) = delete;
+
+  // The components created with this owner, in creation order.
+  const std::vector<TZNTSession*>& Sessions() const noexcept { return sessions_; }
+  const std::vector<TZNTDatabase*>& Databases() const noexcept { return databases_; }
+
+ private:
+  friend class TZNTSession;
+  friend class TZNTDatabase;
+  std::vector<TZNTSession*> sessions_;
+  std::vector<TZNTDatabase*> databases_;
+};
+
 // The engine component. Every engine component shares the process's one
 // engine instance: its settings, events and running engine. Besides the
 // default component at most one more may exist.
@@ -162,9 +183,10 @@ class TZNTSession {
       std::function<void(TZNTSession&, std::string& user, std::string& password, bool& go_on)>;
 
   // An unnamed, disconnected session with the engine's current settings as
-  // its local copies.
-  TZNTSession();
-  // Disconnects (swallowing failures) and closes its databases.
+  // its local copies, held by `owner` when one is given.
+  explicit TZNTSession(TZNTComponentOwner* owner = nullptr);
+  // Disconnects (swallowing failures), closes its databases and frees its
+  // temporary ones.
   ~TZNTSession();
   TZNTSession(const TZNTSession&) = delete;
   TZNTSession& operator=(const TZNTSession&) = delete;
@@ -180,12 +202,27 @@ class TZNTSession {
   void Open() { SetConnected(true); }
   void Close() { SetConnected(false); }
 
+  TZNTComponentOwner* Owner() const noexcept { return owner_; }
+  // The component's own name, from which an auto-session name is made.
+  // Renaming a connected auto-named session raises "Cannot perform this
+  // operation on the open auto-session".
+  const std::string& Name() const noexcept { return name_; }
+  void SetName(std::string_view name);
+
   // The setters below raise "Cannot perform this operation on an open
   // session" while connected.
   const std::string& SessionName() const noexcept { return session_name_; }
   // Raises "Session name '%s' already exists" for a name another session
-  // component has (case-insensitive).
+  // component has (case-insensitive), and "Cannot perform this operation on
+  // the open auto-session" while AutoSessionName is on.
   void SetSessionName(std::string_view name);
+  // On: the session name becomes Name() + "_" + the lowest number free among
+  // auto-named sessions, and is copied to the owner's database components.
+  // Refused with "This auto-session already exists" when the owner holds an
+  // auto-named session, "The open auto-session can be the only open
+  // session" when it holds any other session. Off gives the number back.
+  bool AutoSessionName() const noexcept { return auto_session_name_; }
+  void SetAutoSessionName(bool value);
   const std::string& SessionDescription() const noexcept { return session_description_; }
   void SetSessionDescription(std::string_view text);
   TZNTSessionType SessionType() const noexcept { return session_type_; }
@@ -233,8 +270,21 @@ class TZNTSession {
   // The bound database component named `name` (case-insensitive), or null.
   TZNTDatabase* FindDatabase(std::string_view name) const noexcept;
 
+  // The database a dataset names: connects the session, finds the database
+  // component of this session with that DatabaseName (case-insensitive) or
+  // creates a temporary one (DatabaseName and Database both `name`,
+  // KeepConnection from KeepConnections), opens it and counts one implicit
+  // user. A temporary one that fails to open is freed again.
+  TZNTDatabase& OpenDatabase(std::string_view name);
+  // Gives up one implicit use of `database`; at zero, unless KeepConnection
+  // is on, a temporary database is freed and a permanent one closed.
+  void CloseDatabase(TZNTDatabase& database);
+  // The temporary database components this session made, in creation order.
+  size_t TemporaryDatabaseCount() const noexcept { return temporaries_.size(); }
+
  private:
   friend class TZNTDatabase;
+  friend class TZNTComponentOwner;
   friend TZNTSession& DefaultSession();
   struct DefaultTag {};
   explicit TZNTSession(DefaultTag);
@@ -244,7 +294,20 @@ class TZNTSession {
   void Disconnect();
   void Bind(TZNTDatabase& database);
   void Unbind(const TZNTDatabase& database) noexcept;
+  void CheckUniqueName(std::string_view name) const;
+  // Whether a database component naming `session_name` belongs here.
+  bool IsNamedBy(std::string_view session_name) const noexcept;
+  TZNTDatabase* LookupDatabase(std::string_view name) const;
+  void FreeTemporary(const TZNTDatabase& database) noexcept;
+  // Gives the owner's database components this session's name; refuses
+  // (before changing any) when one that needs it is open.
+  void CopySessionNameToOwner();
 
+  TZNTComponentOwner* owner_ = nullptr;
+  std::string name_;
+  bool auto_session_name_ = false;
+  int auto_number_ = 0;
+  std::vector<std::unique_ptr<TZNTDatabase>> temporaries_;
   std::unique_ptr<TZNTSessionManager> manager_;
   std::string session_name_;
   std::string session_description_;
@@ -265,8 +328,9 @@ class TZNTDatabase {
  public:
   using Event = std::function<void(TZNTDatabase&)>;
 
-  TZNTDatabase() = default;
-  // Closes (swallowing failures) and leaves its session.
+  // A closed database component, held by `owner` when one is given.
+  explicit TZNTDatabase(TZNTComponentOwner* owner = nullptr);
+  // Closes (swallowing failures) and leaves its session and owner.
   ~TZNTDatabase();
   TZNTDatabase(const TZNTDatabase&) = delete;
   TZNTDatabase& operator=(const TZNTDatabase&) = delete;
@@ -296,6 +360,24 @@ class TZNTDatabase {
   void SetBeforeDisconnect(Event e) { before_disconnect_ = std::move(e); }
   void SetAfterDisconnect(Event e) { after_disconnect_ = std::move(e); }
 
+  // Starts a transaction over the named tables, or the whole database for
+  // an empty list: "Cannot perform this operation on a closed database",
+  // "Database '%s' already has an active transaction"; engine failures as
+  // EZNTError.
+  void StartTransaction(const std::vector<std::string>& tables = {});
+  // Writes and ends the transaction (forcing the buffers to disk when
+  // `force_flush`); "Database '%s' has no active transaction" without one.
+  void Commit(bool force_flush = false);
+  // Discards and ends the transaction; the same refusal as Commit.
+  void Rollback();
+  bool InTransaction() const noexcept { return in_transaction_; }
+
+  // Made by a session for a dataset, and freed by it.
+  bool Temporary() const noexcept { return temporary_; }
+  // The datasets that opened it through their session and still use it.
+  int ImplicitUsers() const noexcept { return implicit_users_; }
+  TZNTComponentOwner* Owner() const noexcept { return owner_; }
+
   // The session it is bound to while open, else null.
   TZNTSession* Session() const noexcept { return session_; }
   // The open database manager; raises "Cannot perform this operation on a
@@ -304,10 +386,16 @@ class TZNTDatabase {
 
  private:
   friend class TZNTSession;
+  friend class TZNTComponentOwner;
   void DoOpen();
   void DoClose();
   void CheckClosed() const;
+  void CheckInTransaction() const;
 
+  TZNTComponentOwner* owner_ = nullptr;
+  bool temporary_ = false;
+  int implicit_users_ = 0;
+  bool in_transaction_ = false;
   TZNTSession* session_ = nullptr;
   TZNTDatabaseManager* manager_ = nullptr;
   std::string database_name_;

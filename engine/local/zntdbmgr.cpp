@@ -1,7 +1,10 @@
 #include "local/zntdbmgr.h"
 
 #include <cassert>
+#include <exception>
 
+#include "base/zntconsts.h"
+#include "base/znterror.h"
 #include "local/zntsessionmgr.h"
 
 namespace znt {
@@ -65,6 +68,15 @@ void TZNTLocalDatabaseManager::Close() {
 
 void TZNTLocalDatabaseManager::CloseAll() noexcept {
   users_ = 0;
+  if (in_transaction_) {
+    // Closing rolls an open transaction back; the lock file's close below
+    // gives back whatever an unlock could not.
+    DiscardTableTransactions();
+    try {
+      EndTransaction();
+    } catch (...) {
+    }
+  }
   if (database_lock_.Manager() != nullptr) {
     try {
       database_lock_.Unlock(mode_ == TZNTOpenMode::Exclusive ? TZNTLockKind::Exclusive
@@ -85,6 +97,136 @@ void TZNTLocalDatabaseManager::CloseAll() noexcept {
 TZNTCatalog& TZNTLocalDatabaseManager::Catalog() const {
   assert(catalog_);
   return catalog_->Catalog();
+}
+
+TZNTCatalogManager& TZNTLocalDatabaseManager::CatalogManager() const {
+  assert(catalog_);
+  return *catalog_;
+}
+
+namespace {
+
+// The catalog read for the length of a scope.
+class TCatalogRead {
+ public:
+  explicit TCatalogRead(TZNTCatalogManager& catalog) : catalog_(catalog) { catalog_.BeginRead(); }
+  ~TCatalogRead() { catalog_.EndRead(); }
+  TCatalogRead(const TCatalogRead&) = delete;
+  TCatalogRead& operator=(const TCatalogRead&) = delete;
+
+ private:
+  TZNTCatalogManager& catalog_;
+};
+
+}  // namespace
+
+void TZNTLocalDatabaseManager::CheckTransactionOperation(const std::string& operation,
+                                                         bool want_transaction) const {
+  if (!session_.LoggedIn()) RaiseZNTError(err::NotLoggedIn, {operation});
+  if (!IsOpen()) RaiseZNTError(err::MustBeOpen, {"database", name_, operation});
+  if (in_transaction_ != want_transaction) RaiseZNTError(err::Transaction, {operation});
+}
+
+TZNTLockable TZNTLocalDatabaseManager::TableLock(const std::string& name) const {
+  // A name may carry its schema ("Schema.Table"); otherwise the default one.
+  const TZNTCatalog& catalog = Catalog();
+  const TZNTSchema* schema = catalog.DefaultSchema();
+  std::string table_name = name;
+  if (const size_t dot = name.find('.'); dot != std::string::npos) {
+    schema = catalog.schemas.Find(std::string_view(name).substr(0, dot));
+    table_name = name.substr(dot + 1);
+  }
+  const TZNTBaseTable* table = schema ? schema->baseTables.Find(table_name) : nullptr;
+  if (table == nullptr) RaiseZNTError(err::DoesNotExist, {"table", name});
+  TZNTLockable lock =
+      TZNTLockable::Table(locks_.get(), table->Name(), static_cast<uint32_t>(table->lockNumber));
+  // Temporary and system tables are private to the session and take no
+  // locks.
+  lock.SetTemporary(table->Temporary() || table->System());
+  return lock;
+}
+
+void TZNTLocalDatabaseManager::StartTransaction(const std::vector<std::string>& tables) {
+  try {
+    CheckTransactionOperation("START TRANSACTION ON " + name_, false);
+    TCatalogRead read(*catalog_);
+    transaction_tables_.clear();
+    transaction_tables_.reserve(tables.size());
+    try {
+      if (tables.empty()) {
+        database_lock_.Lock(TZNTLockKind::Transaction);
+        database_transaction_ = true;
+      } else {
+        for (const std::string& name : tables) {
+          transaction_tables_.push_back(TableLock(name));
+          try {
+            transaction_tables_.back().Lock(TZNTLockKind::Transaction);
+          } catch (...) {
+            transaction_tables_.pop_back();
+            throw;
+          }
+        }
+      }
+      in_transaction_ = true;
+      database_lock_.SetInTransaction(true);
+      BeginTableTransactions();
+    } catch (...) {
+      try {
+        EndTransaction();
+      } catch (...) {
+        // The lock failure is the error to report.
+      }
+      throw;
+    }
+  } catch (...) {
+    session_.LogCurrentError(op::StartTransaction);
+    throw;
+  }
+}
+
+void TZNTLocalDatabaseManager::Commit(bool force_flush, bool keep_transaction) {
+  try {
+    CheckTransactionOperation("COMMIT ON " + name_, true);
+    WriteTableTransactions(force_flush || session_.Options().force_buffer_flush);
+    if (!keep_transaction) EndTransaction();
+  } catch (...) {
+    session_.LogCurrentError(op::CommitTransaction);
+    throw;
+  }
+}
+
+void TZNTLocalDatabaseManager::Rollback() {
+  try {
+    CheckTransactionOperation("ROLLBACK ON " + name_, true);
+    DiscardTableTransactions();
+    EndTransaction();
+  } catch (...) {
+    session_.LogCurrentError(op::RollbackTransaction);
+    throw;
+  }
+}
+
+void TZNTLocalDatabaseManager::EndTransaction() {
+  std::exception_ptr first;
+  for (auto it = transaction_tables_.rbegin(); it != transaction_tables_.rend(); ++it) {
+    try {
+      it->Unlock(TZNTLockKind::Transaction);
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  transaction_tables_.clear();
+  if (database_transaction_) {
+    database_transaction_ = false;
+    try {
+      database_lock_.Unlock(TZNTLockKind::Transaction);
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  in_transaction_ = false;
+  database_lock_.SetInTransaction(false);
+  if (first) std::rethrow_exception(first);
 }
 
 }  // namespace znt

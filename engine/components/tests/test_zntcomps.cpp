@@ -396,5 +396,174 @@ TEST_F(ComponentsTest, StoppingTheEngineDisconnectsEverySession) {
   EXPECT_EQ(TZNTEngine::Instance().Manager().SessionCount(), 0u);
 }
 
+void LogIn(TZNTSession& s) {
+  s.SetLoginUser("Administrator");
+  s.SetLoginPassword("Quexpinado");
+}
+
+TEST_F(ComponentsTest, AutoSessionNamesTakeTheLowestFreeNumber) {
+  TZNTComponentOwner m1, m2, m3;
+  TZNTSession a(&m1), b(&m2);
+  a.SetName("Books");
+  b.SetName("Books");
+  a.SetAutoSessionName(true);
+  b.SetAutoSessionName(true);
+  EXPECT_EQ(a.SessionName(), "Books_1");
+  EXPECT_EQ(b.SessionName(), "Books_2");
+  a.SetAutoSessionName(false);
+  {
+    TZNTSession c(&m3);
+    c.SetName("Ledger");
+    c.SetAutoSessionName(true);
+    EXPECT_EQ(c.SessionName(), "Ledger_1") << "a number given back is reused";
+    // A closed auto-session follows its component's name, keeping its number.
+    c.SetName("Journal");
+    EXPECT_EQ(c.SessionName(), "Journal_1");
+  }
+  TZNTComponentOwner m4;
+  TZNTSession d(&m4);
+  d.SetName("Cash");
+  d.SetAutoSessionName(true);
+  EXPECT_EQ(d.SessionName(), "Cash_1") << "a destroyed auto-session gives its number back";
+}
+
+TEST_F(ComponentsTest, AutoSessionRefusals) {
+  TZNTComponentOwner module;
+  TZNTSession first(&module);
+  first.SetName("Main");
+  TZNTDatabase db(&module);
+  db.SetDatabaseName("Books");
+  db.SetDatabase("FynDB");
+  db.SetSessionName("Other");
+  first.SetAutoSessionName(true);
+  EXPECT_EQ(db.SessionName(), "Main_1") << "the owner's databases take the name";
+
+  TZNTSession second(&module);
+  second.SetName("Side");
+  EXPECT_EQ(MisuseOf([&] { second.SetAutoSessionName(true); }), "This auto-session already exists");
+  first.SetAutoSessionName(false);
+  EXPECT_EQ(MisuseOf([&] { first.SetAutoSessionName(true); }),
+            "The open auto-session can be the only open session");
+  EXPECT_FALSE(first.AutoSessionName());
+}
+
+TEST_F(ComponentsTest, AnOpenAutoSessionCannotBeRenamed) {
+  AddDatabase("FynDB", "fyn");
+  TZNTComponentOwner module;
+  TZNTSession s(&module);
+  s.SetName("Main");
+  LogIn(s);
+  TZNTDatabase db(&module);
+  db.SetDatabaseName("Books");
+  db.SetDatabase("FynDB");
+  s.SetAutoSessionName(true);
+  db.Open();
+  EXPECT_EQ(db.Session(), &s) << "the database reaches the auto-session by its name";
+  const std::string refused = "Cannot perform this operation on the open auto-session";
+  EXPECT_EQ(MisuseOf([&] { s.SetName("Other"); }), refused);
+  EXPECT_EQ(MisuseOf([&] { s.SetSessionName("Other"); }), refused);
+  EXPECT_EQ(s.SessionName(), "Main_1");
+  EXPECT_EQ(MisuseOf([&] { s.SetAutoSessionName(false); }),
+            "Cannot perform this operation on an open session");
+}
+
+TEST_F(ComponentsTest, DatasetsOpenTemporaryDatabasesByName) {
+  AddDatabase("FynDB", "fyn");
+  TZNTSession s;
+  s.SetSessionName("Main");
+  LogIn(s);
+  TZNTDatabase& db = s.OpenDatabase("fyndb");
+  EXPECT_TRUE(s.Connected()) << "the lookup connects the session";
+  EXPECT_TRUE(db.Connected());
+  EXPECT_TRUE(db.Temporary());
+  EXPECT_EQ(db.DatabaseName(), "fyndb");
+  EXPECT_EQ(db.Database(), "fyndb");
+  EXPECT_TRUE(db.KeepConnection());
+  EXPECT_EQ(&s.OpenDatabase("FYNDB"), &db);
+  EXPECT_EQ(db.ImplicitUsers(), 2);
+  s.CloseDatabase(db);
+  s.CloseDatabase(db);
+  EXPECT_EQ(db.ImplicitUsers(), 0);
+  EXPECT_TRUE(db.Connected()) << "KeepConnection keeps it";
+  EXPECT_EQ(s.TemporaryDatabaseCount(), 1u);
+  s.Close();
+  EXPECT_EQ(s.TemporaryDatabaseCount(), 0u) << "disconnecting frees temporary databases";
+
+  s.SetKeepConnections(false);
+  TZNTDatabase& brief = s.OpenDatabase("FynDB");
+  EXPECT_FALSE(brief.KeepConnection());
+  s.CloseDatabase(brief);
+  EXPECT_EQ(s.TemporaryDatabaseCount(), 0u) << "freed at zero";
+  EXPECT_TRUE(s.Databases().empty());
+
+  // A failing open frees the temporary database again.
+  EZNTError e = ErrorOf<EZNTError>([&] { s.OpenDatabase("Ghost"); });
+  EXPECT_EQ(e.ErrorCode(), 401);
+  EXPECT_EQ(s.TemporaryDatabaseCount(), 0u);
+}
+
+TEST_F(ComponentsTest, DatasetsUseAPermanentDatabaseOfTheirSession) {
+  AddDatabase("FynDB", "fyn");
+  TZNTSession s;
+  s.SetSessionName("Main");
+  LogIn(s);
+  TZNTDatabase elsewhere, perm;
+  elsewhere.SetDatabaseName("Books");
+  elsewhere.SetSessionName("Setup");
+  perm.SetDatabaseName("Books");
+  perm.SetDatabase("FynDB");
+  perm.SetSessionName("main");
+  perm.SetKeepConnection(false);
+  TZNTDatabase& found = s.OpenDatabase("books");
+  EXPECT_EQ(&found, &perm) << "closed, but naming this session";
+  EXPECT_TRUE(perm.Connected());
+  EXPECT_EQ(s.TemporaryDatabaseCount(), 0u);
+  s.OpenDatabase("Books");
+  s.CloseDatabase(perm);
+  EXPECT_TRUE(perm.Connected()) << "one user is left";
+  s.CloseDatabase(perm);
+  EXPECT_FALSE(perm.Connected()) << "closed at zero, not freed";
+}
+
+TEST_F(ComponentsTest, DatabaseTransactions) {
+  AddDatabase("FynDB", "fyn");
+  TZNTSession s;
+  s.SetSessionName("Main");
+  LogIn(s);
+  TZNTDatabase db;
+  db.SetDatabaseName("Books");
+  db.SetDatabase("FynDB");
+  db.SetSessionName("Main");
+  EXPECT_EQ(MisuseOf([&] { db.StartTransaction(); }),
+            "Cannot perform this operation on a closed database");
+  EXPECT_EQ(MisuseOf([&] { db.Commit(); }), "Database 'Books' has no active transaction");
+  db.Open();
+  auto& manager = static_cast<TZNTLocalDatabaseManager&>(db.DatabaseManager());
+  db.StartTransaction();
+  EXPECT_TRUE(db.InTransaction());
+  EXPECT_TRUE(manager.DatabaseLock().Holds(TZNTLockKind::Transaction));
+  EXPECT_EQ(MisuseOf([&] { db.StartTransaction({"Accounts"}); }),
+            "Database 'Books' already has an active transaction");
+  db.Commit(true);
+  EXPECT_FALSE(db.InTransaction());
+  EXPECT_FALSE(manager.DatabaseLock().Holds(TZNTLockKind::Transaction));
+  EXPECT_EQ(MisuseOf([&] { db.Rollback(); }), "Database 'Books' has no active transaction");
+
+  EZNTError e = ErrorOf<EZNTError>([&] { db.StartTransaction({"Ghost"}); });
+  EXPECT_EQ(e.ErrorCode(), 401);
+  EXPECT_EQ(e.ErrorMessage(), "The table Ghost does not exist");
+  EXPECT_FALSE(db.InTransaction());
+
+  db.StartTransaction();
+  db.Rollback();
+  EXPECT_FALSE(manager.DatabaseLock().Holds(TZNTLockKind::Transaction));
+  db.StartTransaction();
+  db.Close();
+  EXPECT_FALSE(db.InTransaction()) << "closing ends the transaction";
+  db.Open();
+  db.StartTransaction();
+  db.Commit();
+}
+
 }  // namespace
 }  // namespace znt

@@ -2,6 +2,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,41 @@ class SessionManagerTest : public ::testing::Test {
     db->SetID(cm.Config().NewObjectID());
     db->path = folder_ + "/" + sub;
     cm.Config().databases.Add(std::move(db));
+    cm.MarkChanged();
+    cm.CommitWrite();
+  }
+
+  // A logged-in session with the database "FynDB" open.
+  struct TOpen {
+    std::unique_ptr<TZNTLocalSessionManager> session;
+    TZNTLocalDatabaseManager* db = nullptr;
+  };
+  TOpen OpenFynDB(const std::string& name) {
+    TOpen o{Start(name)};
+    o.session->Login("Administrator", "Quexpinado");
+    if (o.session->ConfigManager()->Config().databases.Find("FynDB") == nullptr)
+      AddDatabase(*o.session, "FynDB", "fyn");
+    o.db = &static_cast<TZNTLocalDatabaseManager&>(
+        o.session->OpenDatabase("FynDB", TZNTOpenMode::Shared));
+    return o;
+  }
+
+  // Adds base tables to the catalog's default schema, written to its file.
+  static void AddTables(TZNTLocalDatabaseManager& db, const std::vector<std::string>& names) {
+    TZNTCatalogManager& cm = db.CatalogManager();
+    cm.BeginWrite();
+    TZNTSchema& schema = *cm.Catalog().DefaultSchema();
+    for (const std::string& name : names) {
+      auto t = std::make_unique<TZNTBaseTable>();
+      t->SetName(name);
+      t->SetID(cm.Catalog().NewObjectID());
+      t->lockNumber = schema.baseTables.LowestFreeNumber([](const TZNTConfigObject& o) {
+        return static_cast<const TZNTBaseTable&>(o).lockNumber;
+      });
+      t->AddRowIdColumn(cm.Catalog().NewObjectID());
+      t->UpdateRowSize();
+      schema.baseTables.Add(std::move(t));
+    }
     cm.MarkChanged();
     cm.CommitWrite();
   }
@@ -268,6 +304,120 @@ TEST(MemorySessionManager, RunsOverMemoryFiles) {
     EXPECT_TRUE(s.LoggedIn());
   }
   engine.Stop();
+}
+
+TEST_F(SessionManagerTest, TransactionChecksNameTheOperation) {
+  TOpen a = OpenFynDB("A");
+  TZNTLocalDatabaseManager& db = *a.db;
+  struct Case {
+    const char* what;
+    std::function<void()> action;
+    int code;
+    const char* message;
+    int operation;
+  };
+  const std::vector<Case> cases = {
+      {"commit without a transaction", [&] { db.Commit(false); }, 404,
+       "Transaction error: COMMIT ON FynDB", op::CommitTransaction},
+      {"rollback without a transaction", [&] { db.Rollback(); }, 404,
+       "Transaction error: ROLLBACK ON FynDB", op::RollbackTransaction},
+      {"a second start",
+       [&] {
+         db.StartTransaction({});
+         db.StartTransaction({});
+       },
+       404, "Transaction error: START TRANSACTION ON FynDB", op::StartTransaction},
+      {"an unknown table",
+       [&] {
+         db.Rollback();
+         db.StartTransaction({"Ghost"});
+       },
+       401, "The table Ghost does not exist", op::StartTransaction},
+      {"a closed database",
+       [&] {
+         db.Close();
+         db.Commit(false);
+       },
+       402, "The database FynDB must be open in order to perform this operation (COMMIT ON FynDB)",
+       op::CommitTransaction},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EZNTException e = ErrorOf(c.action);
+    EXPECT_EQ(e.ErrorCode(), c.code);
+    EXPECT_EQ(e.ErrorMessage(), c.message);
+    const std::vector<TZNTLogEvent> events = Events(*a.session);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().operation, c.operation);
+    EXPECT_EQ(events.back().error_code, c.code);
+  }
+  EXPECT_FALSE(db.InTransaction());
+}
+
+TEST_F(SessionManagerTest, AWholeDatabaseTransactionShutsOutTableTransactions) {
+  TOpen a = OpenFynDB("A");
+  AddTables(*a.db, {"Accounts", "Splits"});
+  TOpen b = OpenFynDB("B");
+  int sleeps_b = 0;
+  b.db->LockManager()->SetSleepFunction([&](uint32_t) { ++sleeps_b; });
+
+  a.db->StartTransaction({});
+  EXPECT_TRUE(a.db->InTransaction());
+  EXPECT_TRUE(a.db->DatabaseLock().Holds(TZNTLockKind::Transaction));
+  const size_t b_ranges = b.db->LockManager()->HeldRanges().size();
+  EZNTException e = ErrorOf([&] { b.db->StartTransaction({"splits"}); });
+  EXPECT_EQ(e.ErrorCode(), 300);
+  EXPECT_EQ(e.ErrorMessage(), "Cannot lock the table Splits for transaction access");
+  EXPECT_EQ(sleeps_b, kZNTLockAccessRetries);
+  EXPECT_FALSE(b.db->InTransaction());
+  EXPECT_EQ(b.db->LockManager()->HeldRanges().size(), b_ranges);
+  EXPECT_EQ(Events(*b.session).back().operation, op::StartTransaction);
+
+  // Committing gives the database's range back.
+  a.db->Commit(false);
+  EXPECT_FALSE(a.db->InTransaction());
+  EXPECT_FALSE(a.db->DatabaseLock().Holds(TZNTLockKind::Transaction));
+  sleeps_b = 0;
+  b.db->StartTransaction({"Accounts", "Splits"});
+  EXPECT_EQ(sleeps_b, 0);
+  ASSERT_EQ(b.db->TransactionTableLocks().size(), 2u);
+  EXPECT_TRUE(b.db->TransactionTableLocks()[1].Holds(TZNTLockKind::Transaction));
+
+  // And the other way round: one table taken shuts out the whole database.
+  int sleeps_a = 0;
+  a.db->LockManager()->SetSleepFunction([&](uint32_t) { ++sleeps_a; });
+  e = ErrorOf([&] { a.db->StartTransaction({}); });
+  EXPECT_EQ(e.ErrorMessage(), "Cannot lock the database FynDB for transaction access");
+  EXPECT_EQ(sleeps_a, kZNTLockAccessRetries);
+  b.db->Rollback();
+  EXPECT_TRUE(b.db->TransactionTableLocks().empty());
+  a.db->StartTransaction({});
+  a.db->Rollback();
+}
+
+TEST_F(SessionManagerTest, AFailedStartUnlocksTheTablesAlreadyLocked) {
+  TOpen a = OpenFynDB("A");
+  AddTables(*a.db, {"Accounts", "Splits", "Payees"});
+  TOpen b = OpenFynDB("B");
+  b.db->LockManager()->SetSleepFunction([](uint32_t) {});
+  a.db->StartTransaction({"Payees"});
+  const size_t b_ranges = b.db->LockManager()->HeldRanges().size();
+  EZNTException e = ErrorOf([&] { b.db->StartTransaction({"Accounts", "Splits", "Payees"}); });
+  EXPECT_EQ(e.ErrorMessage(), "Cannot lock the table Payees for transaction access");
+  EXPECT_EQ(b.db->LockManager()->HeldRanges().size(), b_ranges);
+  EXPECT_TRUE(b.db->TransactionTableLocks().empty());
+
+  // Accounts and Splits are free again: A takes them without a retry.
+  int sleeps_a = 0;
+  a.db->LockManager()->SetSleepFunction([&](uint32_t) { ++sleeps_a; });
+  a.db->Commit(false);
+  a.db->StartTransaction({"Accounts", "Splits"});
+  EXPECT_EQ(sleeps_a, 0);
+  // Closing the database rolls its transaction back.
+  a.db->Close();
+  EXPECT_FALSE(a.db->InTransaction());
+  b.db->StartTransaction({"Accounts"});
+  b.db->Commit(true);
 }
 
 }  // namespace
