@@ -1603,9 +1603,11 @@ std::string ReadAll(TZNTFileStream& s) {
 
 TZNTConfigObjectManager::TZNTConfigObjectManager(TZNTFileManager& files, std::string path,
                                                  const TZNTMetadataSettings& settings,
-                                                 std::string kindWord, std::string objectName)
+                                                 std::string kindWord, std::string objectName,
+                                                 std::string oldExtension)
     : files_(files),
       path_(std::move(path)),
+      oldExtension_(std::move(oldExtension)),
       settings_(settings),
       kindWord_(std::move(kindWord)),
       objectName_(std::move(objectName)),
@@ -1914,11 +1916,10 @@ void TZNTConfigObjectManager::CheckInvariants() const {
 }
 
 TZNTConfigManager::TZNTConfigManager(TZNTFileManager& files, std::string_view folder,
-                                     const TZNTMetadataSettings& settings)
-    : TZNTConfigObjectManager(
-          files,
-          JoinMetadataPath(folder, std::string(kZNTConfigName) + std::string(kZNTConfigExtension)),
-          settings, "configuration", std::string(kZNTConfigName)) {
+                                     const TZNTMetadataSettings& settings,
+                                     const TZNTMetadataFileName& file)
+    : TZNTConfigObjectManager(files, JoinMetadataPath(folder, file.FileName()), settings,
+                              "configuration", file.name, file.oldExtension) {
   Init(std::make_unique<TZNTConfig>(), true);
 }
 
@@ -1928,11 +1929,10 @@ std::string TZNTConfigManager::NotReadDetail() const {
 
 TZNTCatalogManager::TZNTCatalogManager(TZNTFileManager& files, std::string_view folder,
                                        const TZNTMetadataSettings& settings,
-                                       std::string databaseName, bool encrypted)
-    : TZNTConfigObjectManager(files,
-                              JoinMetadataPath(folder, std::string(kZNTCatalogName) +
-                                                           std::string(kZNTCatalogExtension)),
-                              settings, "database", std::move(databaseName)) {
+                                       std::string databaseName, bool encrypted,
+                                       const TZNTMetadataFileName& file)
+    : TZNTConfigObjectManager(files, JoinMetadataPath(folder, file.FileName()), settings,
+                              "database", std::move(databaseName), file.oldExtension) {
   Init(std::make_unique<TZNTCatalog>(), encrypted);
 }
 

@@ -1099,17 +1099,20 @@ class TZNTMetadataLocks {
 class TZNTConfigObjectManager {
  public:
   // `files` must outlive the manager. Messages name the file by `kindWord`
-  // and `objectName` ("configuration ZNTConfig", "database FynDB").
+  // and `objectName` ("configuration ZNTConfig", "database FynDB"). The
+  // previous copy is `path` with `oldExtension` appended.
   TZNTConfigObjectManager(TZNTFileManager& files, std::string path,
                           const TZNTMetadataSettings& settings, std::string kindWord,
-                          std::string objectName);
+                          std::string objectName,
+                          std::string oldExtension = std::string(kZNTOldExtension));
   virtual ~TZNTConfigObjectManager();
   TZNTConfigObjectManager(const TZNTConfigObjectManager&) = delete;
   TZNTConfigObjectManager& operator=(const TZNTConfigObjectManager&) = delete;
 
   const std::string& Path() const noexcept { return path_; }
-  // The previous copy: the path with ".Old" appended.
-  std::string OldPath() const { return path_ + std::string(kZNTOldExtension); }
+  // The previous copy: the path with the old-copy extension (".Old")
+  // appended.
+  std::string OldPath() const { return path_ + oldExtension_; }
   bool IsOpen() const noexcept { return stream_.IsOpen(); }
   // The change counter of the header last read or written.
   int32_t ChangeCounter() const noexcept { return counter_; }
@@ -1186,6 +1189,7 @@ class TZNTConfigObjectManager {
 
   TZNTFileManager& files_;
   std::string path_;
+  std::string oldExtension_;
   TZNTMetadataSettings settings_;
   std::string kindWord_, objectName_;
   std::unique_ptr<TZNTMetadataRoot> root_;
@@ -1204,24 +1208,46 @@ class TZNTConfigObjectManager {
   std::function<void(TZNTConfigObject&)> onRemoved_;
 };
 
-// The configuration file "ZNTConfig.ZNTCfg" in `folder`, always encrypted.
+// How a metadata file is named: `name` + `extension` in its folder, and
+// `oldExtension` appended to that for its previous copy. The engine settings
+// give all three; the defaults are the engine's own.
+struct TZNTMetadataFileName {
+  std::string name;
+  std::string extension;
+  std::string oldExtension{kZNTOldExtension};
+
+  std::string FileName() const { return name + extension; }
+  // "ZNTConfig.ZNTCfg" and "ZNTDatabase.ZNTCat", each with ".Old".
+  static TZNTMetadataFileName Config() {
+    return {std::string(kZNTConfigName), std::string(kZNTConfigExtension)};
+  }
+  static TZNTMetadataFileName Catalog() {
+    return {std::string(kZNTCatalogName), std::string(kZNTCatalogExtension)};
+  }
+};
+
+// The configuration file (by default "ZNTConfig.ZNTCfg") in `folder`, always
+// encrypted. Messages name it by `file.name`.
 class TZNTConfigManager : public TZNTConfigObjectManager {
  public:
   TZNTConfigManager(TZNTFileManager& files, std::string_view folder,
-                    const TZNTMetadataSettings& settings);
+                    const TZNTMetadataSettings& settings,
+                    const TZNTMetadataFileName& file = TZNTMetadataFileName::Config());
   TZNTConfig& Config() const noexcept { return static_cast<TZNTConfig&>(Root()); }
 
  protected:
   std::string NotReadDetail() const override;
 };
 
-// A database's catalog file "ZNTDatabase.ZNTCat" in the database's folder,
-// encrypted when the database was created with an encrypted catalog.
+// A database's catalog file (by default "ZNTDatabase.ZNTCat") in the
+// database's folder, encrypted when the database was created with an
+// encrypted catalog.
 class TZNTCatalogManager : public TZNTConfigObjectManager {
  public:
   TZNTCatalogManager(TZNTFileManager& files, std::string_view folder,
                      const TZNTMetadataSettings& settings, std::string databaseName,
-                     bool encrypted);
+                     bool encrypted,
+                     const TZNTMetadataFileName& file = TZNTMetadataFileName::Catalog());
   TZNTCatalog& Catalog() const noexcept { return static_cast<TZNTCatalog&>(Root()); }
 
  protected:

@@ -46,8 +46,10 @@ void TZNTLocalDatabaseManager::Open(TZNTOpenMode mode) {
     database_lock_ = TZNTLockable::Database(locks_.get(), name_);
     catalog_lock_ = TZNTLockable::Catalog(locks_.get(), name_);
     metadata_locks_ = std::make_unique<TZNTLockableMetadataLocks>(catalog_lock_);
-    catalog_ = std::make_unique<TZNTCatalogManager>(files, folder, settings.Metadata(), name_,
-                                                    encrypted_catalog_);
+    catalog_ = std::make_unique<TZNTCatalogManager>(
+        files, folder, settings.Metadata(), name_, encrypted_catalog_,
+        TZNTMetadataFileName{settings.CatalogName(), settings.CatalogExtension(),
+                             settings.OldExtension()});
     catalog_->SetLocks(metadata_locks_.get());
     catalog_->OpenMetadata();
     database_lock_.Lock(mode == TZNTOpenMode::Exclusive ? TZNTLockKind::Exclusive

@@ -98,7 +98,9 @@ void TZNTLocalSessionManager::StartSession(std::string_view process, std::string
   const std::string& folder = s.ConfigPath();
   config_locks_ = std::make_unique<TZNTConfigLockManager>(
       files, folder, s.ConfigName() + s.LockExtension(), s.InMemoryConfig());
-  config_ = std::make_unique<TZNTConfigManager>(files, folder, s.Metadata());
+  config_ = std::make_unique<TZNTConfigManager>(
+      files, folder, s.Metadata(),
+      TZNTMetadataFileName{s.ConfigName(), s.ConfigExtension(), s.OldExtension()});
   config_lock_ = TZNTLockable::Configuration(config_locks_.get(), s.ConfigName());
   config_metadata_locks_ = std::make_unique<TZNTLockableMetadataLocks>(config_lock_);
   config_->SetLocks(config_metadata_locks_.get());

@@ -3,6 +3,9 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "base/zntconsts.h"
 #include "catalog/zntconfig.h"
@@ -699,6 +702,107 @@ TEST(CatalogFileTest, EncryptionFollowsTheDatabaseAndMustMatch) {
   TZNTCatalogManager otherWay(files, "/db/secret", settings, "Secret", false);
   EXPECT_EQ(ErrorOf([&] { otherWay.OpenMetadata(); }).second,
             "There is an error in the metadata for the database Secret (" + status + ")");
+}
+
+// ---------------------------------------------------------------------------
+// File names given by the engine settings
+
+// Each manager keeps its file under the name, extension and previous-copy
+// extension it is given, never under the default names, and restores a
+// damaged file from the copy of that name.
+TEST(MetadataFileNameTest, TheGivenNamesAreWrittenAndRestoredFrom) {
+  struct TCase {
+    bool catalog;
+    TZNTMetadataFileName file;
+    std::string folder, mainPath, oldPath;
+    std::vector<std::string> absent;  // paths the default names would give
+  };
+  const std::vector<TCase> cases = {
+      {false, {"Books", ".cfg"}, "/home/fyn", "/home/fyn/Books.cfg", "/home/fyn/Books.cfg.Old",
+       {"/home/fyn/ZNTConfig.ZNTCfg", "/home/fyn/ZNTConfig.ZNTCfg.Old"}},
+      {true, {"Cat", ".cat"}, "/db/fyn", "/db/fyn/Cat.cat", "/db/fyn/Cat.cat.Old",
+       {"/db/fyn/ZNTDatabase.ZNTCat", "/db/fyn/ZNTDatabase.ZNTCat.Old"}},
+      {false, {"Books", ".cfg", ".Prev"}, "/home/fyn", "/home/fyn/Books.cfg",
+       "/home/fyn/Books.cfg.Prev", {"/home/fyn/Books.cfg.Old", "/home/fyn/ZNTConfig.ZNTCfg"}},
+      {true, {"Cat", ".cat", ".Prev"}, "/db/fyn", "/db/fyn/Cat.cat", "/db/fyn/Cat.cat.Prev",
+       {"/db/fyn/Cat.cat.Old", "/db/fyn/ZNTDatabase.ZNTCat"}},
+  };
+  const TZNTMetadataSettings settings = TZNTMetadataSettings::For();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.mainPath + " / " + c.oldPath);
+    TZNTMemoryFileManager files;
+    std::vector<std::string> warnings;
+    auto open = [&] {
+      std::unique_ptr<TZNTConfigObjectManager> m;
+      if (c.catalog)
+        m = std::make_unique<TZNTCatalogManager>(files, c.folder, settings, "FynDB", true, c.file);
+      else
+        m = std::make_unique<TZNTConfigManager>(files, c.folder, settings, c.file);
+      m->SetWarningHandler([&](const std::string& w) { warnings.push_back(w); });
+      m->OpenMetadata();
+      return m;
+    };
+    // Adds a database (configuration) or schema (catalog) named `name`.
+    auto add = [&](TZNTConfigObjectManager& m, std::string_view name) {
+      m.BeginWrite();
+      if (c.catalog) {
+        auto& catalog = static_cast<TZNTCatalogManager&>(m).Catalog();
+        auto schema = std::make_unique<TZNTSchema>();
+        schema->SetName(name);
+        schema->SetID(catalog.NewObjectID());
+        catalog.schemas.Add(std::move(schema));
+      } else {
+        auto& config = static_cast<TZNTConfigManager&>(m).Config();
+        auto db = std::make_unique<TZNTDatabaseContainer>();
+        db->SetName(name);
+        db->SetID(config.NewObjectID());
+        db->path = "/data/" + std::string(name);
+        config.databases.Add(std::move(db));
+      }
+      m.MarkChanged();
+      m.CommitWrite();
+    };
+    auto has = [&](const TZNTConfigObjectManager& m, std::string_view name) {
+      return c.catalog ? static_cast<const TZNTCatalogManager&>(m).Catalog().schemas.Find(name) !=
+                             nullptr
+                       : static_cast<const TZNTConfigManager&>(m).Config().databases.Find(name) !=
+                             nullptr;
+    };
+    auto checkAbsent = [&] {
+      for (const std::string& path : c.absent) EXPECT_FALSE(files.FileExists(path)) << path;
+    };
+
+    {
+      auto m = open();
+      EXPECT_EQ(m->Path(), c.mainPath);
+      EXPECT_EQ(m->OldPath(), c.oldPath);
+      EXPECT_TRUE(files.FileExists(c.mainPath));
+      EXPECT_FALSE(files.FileExists(c.oldPath));  // a new file has no previous one
+      add(*m, "One");
+      const std::string afterOne = FileBytes(files, c.mainPath);
+      add(*m, "Two");
+      EXPECT_EQ(FileBytes(files, c.oldPath), afterOne);
+      checkAbsent();
+    }
+
+    files.OpenFile(c.mainPath, false, false).SetSize(40);
+    auto restored = open();
+    EXPECT_TRUE(has(*restored, "One"));
+    EXPECT_FALSE(has(*restored, "Two"));  // the change the damage lost
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind(c.catalog ? "The database FynDB file " + c.mainPath
+                                          : "The configuration Books file " + c.mainPath,
+                                0),
+              0u)
+        << warnings[0];
+    EXPECT_NE(warnings[0].find("was restored from " + c.oldPath), std::string::npos) << warnings[0];
+    checkAbsent();
+    // The main file was rewritten from the copy and opens cleanly.
+    warnings.clear();
+    auto again = open();
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_TRUE(has(*again, "One"));
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -265,6 +265,42 @@ TEST_F(SessionManagerTest, FirstOpenCreatesTheDatabaseFolderLockFileAndCatalog) 
   EXPECT_FALSE(db.IsOpen());
 }
 
+// The session's settings name the configuration and catalog files; nothing
+// is kept under the default names, and a second session reads both back.
+TEST_F(SessionManagerTest, TheSettingsNameTheConfigurationAndCatalogFiles) {
+  auto named = [this](const std::string& name) {
+    auto s = std::make_unique<TZNTLocalSessionManager>(engine_);
+    s->Settings().SetConfigName("Books");
+    s->Settings().SetConfigExtension(".cfg");
+    s->Settings().SetCatalogName("Cat");
+    s->Settings().SetCatalogExtension("cat");  // the "." is added
+    s->StartSession("host:1", name, "test session");
+    s->Login("Administrator", "Quexpinado");
+    return s;
+  };
+  {
+    auto s = named("A");
+    EXPECT_TRUE(fs::exists(folder_ + "/Books.cfg"));
+    EXPECT_TRUE(fs::exists(folder_ + "/Books.ZNTLck"));
+    AddDatabase(*s, "FynDB", "fyn");
+    EXPECT_TRUE(fs::exists(folder_ + "/Books.cfg.Old"));
+    auto& db =
+        static_cast<TZNTLocalDatabaseManager&>(s->OpenDatabase("FynDB", TZNTOpenMode::Shared));
+    AddTables(db, {"Ledger"});
+    EXPECT_TRUE(fs::exists(folder_ + "/fyn/Cat.cat"));
+    EXPECT_TRUE(fs::exists(folder_ + "/fyn/Cat.cat.Old"));
+    EXPECT_TRUE(fs::exists(folder_ + "/fyn/Cat.ZNTLck"));
+  }
+  for (const char* path : {"/ZNTConfig.ZNTCfg", "/ZNTConfig.ZNTCfg.Old", "/fyn/ZNTDatabase.ZNTCat",
+                           "/fyn/ZNTDatabase.ZNTCat.Old"})
+    EXPECT_FALSE(fs::exists(folder_ + path)) << path;
+
+  auto again = named("B");
+  auto& db =
+      static_cast<TZNTLocalDatabaseManager&>(again->OpenDatabase("FynDB", TZNTOpenMode::Shared));
+  EXPECT_NE(db.Catalog().DefaultSchema()->baseTables.Find("Ledger"), nullptr);
+}
+
 TEST_F(SessionManagerTest, SessionsTakeTheFirstFreeSlot) {
   auto a = Start("A");
   auto b = Start("B");
