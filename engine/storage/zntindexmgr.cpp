@@ -20,9 +20,9 @@ constexpr uint32_t kRefSize = 8;
 uint32_t SlotBytes(const TZNTDataType& t) { return static_cast<uint32_t>(StorageSize(t)) + 1; }
 
 // The columns a key is stored as: a text index keeps one word.
-std::vector<TZNTIndexColumn> StoredColumns(const TZNTIndexDef& def) {
+std::vector<TZNTIndexKeyColumn> StoredColumns(const TZNTIndexDef& def) {
   if (def.kind != kZNTIndexText) return def.columns;
-  TZNTIndexColumn word;
+  TZNTIndexKeyColumn word;
   word.name = def.columns.empty() ? std::string("word") : def.columns[0].name;
   word.type = TZNTDataType::VarChar(std::max(def.word_length, 1));
   if (!def.columns.empty()) word.type.collation = def.columns[0].type.collation;
@@ -50,7 +50,7 @@ void Rejoin(TZNTIndexManager& mgr, TZNTIndexPage& page, size_t i, bool shared) {
 uint32_t ZNTIndexKeyLength(const TZNTIndexDef& def) {
   if (def.kind == kZNTIndexText) return static_cast<uint32_t>(def.word_length) + 2;
   uint32_t k = 0;
-  for (const TZNTIndexColumn& c : def.columns) k += SlotBytes(c.type);
+  for (const TZNTIndexKeyColumn& c : def.columns) k += SlotBytes(c.type);
   return k;
 }
 
@@ -80,7 +80,7 @@ struct TZNTIndexLayout {
 // compared and encoded.
 struct TZNTIndexManager::TIndexState {
   TZNTIndexLayout layout;
-  std::vector<TZNTIndexColumn> columns;
+  std::vector<TZNTIndexKeyColumn> columns;
   std::vector<TZNTRowsetColumn> slot_columns;
   std::vector<uint32_t> offsets;
   mutable uint8_t* a_base = nullptr;
@@ -194,7 +194,7 @@ TZNTIndexManager::TZNTIndexManager(TZNTFileManager& files, std::string path,
     auto st = std::make_unique<TIndexState>();
     st->columns = StoredColumns(def);
     uint32_t offset = 0;
-    for (const TZNTIndexColumn& c : st->columns) {
+    for (const TZNTIndexKeyColumn& c : st->columns) {
       st->slot_columns.push_back({c.name, c.type});
       st->offsets.push_back(offset);
       offset += SlotBytes(c.type);

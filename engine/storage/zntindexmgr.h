@@ -53,7 +53,7 @@ inline constexpr uint32_t kZNTIndexHeaderFieldsLength = 20;
 inline constexpr uint32_t kZNTFewestIndexBuffers = 8;
 
 // One column of an index.
-struct TZNTIndexColumn {
+struct TZNTIndexKeyColumn {
   std::string name;
   TZNTDataType type;  // its collation is the index column's
   bool descending = false;
@@ -63,7 +63,7 @@ struct TZNTIndexColumn {
 struct TZNTIndexDef {
   std::string name;
   int kind = kZNTIndexPlain;
-  std::vector<TZNTIndexColumn> columns;
+  std::vector<TZNTIndexKeyColumn> columns;
   // Text indexes only: the indexed word length.
   int32_t word_length = 0;
 

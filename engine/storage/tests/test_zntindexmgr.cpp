@@ -38,7 +38,7 @@ TZNTTableFileSettings Settings(uint32_t page_size = 4096, uint32_t cache_bytes =
   return s;
 }
 
-TZNTIndexDef Index(std::string name, int kind, std::vector<TZNTIndexColumn> columns) {
+TZNTIndexDef Index(std::string name, int kind, std::vector<TZNTIndexKeyColumn> columns) {
   TZNTIndexDef d;
   d.name = std::move(name);
   d.kind = kind;
