@@ -63,7 +63,7 @@ enum class TZNTOp : uint16_t {
   FnRepeat, FnReplace, FnRight, FnRound, FnRowCount, FnRowsAffected, FnRTrim, FnRunSum,
   FnSensitive, FnSign, FnSin, FnSqrt, FnStdDev, FnSubstring, FnSum, FnTan, FnTrim, FnTruncate,
   FnUpper,
-  // Queries: a query specification, or a set operation of two queries.
+  // Queries: one SELECT block, or a set operation of two queries.
   QuerySpec, QueryUnion, QueryIntersect, QueryExcept,
   // Table references and joins.
   TableNamed, TableDerived, JoinInner, JoinLeftOuter,
