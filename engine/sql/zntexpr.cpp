@@ -346,7 +346,20 @@ TZNTNodePtr TZNTExprParser::SelectStatement() {
 
 // query-expression: set-operation, then the ORDER BY, RANGE and optimiser switches of the
 // whole. A tail written after a parenthesised last member belongs to the whole as well.
+// Recursive descent uses the stack for every level of nesting; deeper text
+// than any statement needs is refused before it can exhaust the stack.
+TZNTExprParser::TDepthGuard::TDepthGuard(TZNTExprParser& parser) : parser_(parser) {
+  if (++parser_.depth_ > kMaxNestingDepth) {
+    --parser_.depth_;
+    parser_.scanner_->Error("The text is nested more than " + std::to_string(kMaxNestingDepth) +
+                            " levels deep");
+  }
+}
+
+TZNTExprParser::TDepthGuard::~TDepthGuard() { --parser_.depth_; }
+
 TZNTNodePtr TZNTExprParser::QueryExpression() {
+  TDepthGuard guard(*this);
   TZNTNodePtr query = SetOperation();
   QueryTail(*query);
   return query;
@@ -1393,7 +1406,10 @@ bool TZNTExprParser::IntervalQualifier(TZNTDataType& t) {
 // ---------------------------------------------------------------------------
 // Expressions
 
-TZNTNodePtr TZNTExprParser::Expression() { return OrExpression(); }
+TZNTNodePtr TZNTExprParser::Expression() {
+  TDepthGuard guard(*this);
+  return OrExpression();
+}
 
 TZNTNodePtr TZNTExprParser::OrExpression() {
   TZNTNodePtr left = AndExpression();
@@ -1419,6 +1435,7 @@ TZNTNodePtr TZNTExprParser::AndExpression() {
 
 TZNTNodePtr TZNTExprParser::NotExpression() {
   if (!scanner_->IsKeyword("NOT")) return Comparison();
+  TDepthGuard guard(*this);
   auto n = NewNode(TZNTNodeKind::UnaryOperator, TZNTOp::Not);
   scanner_->Next();
   n->SetLeft(NotExpression());
@@ -1563,8 +1580,10 @@ TZNTNodePtr TZNTExprParser::Multiplicative() {
 
 TZNTNodePtr TZNTExprParser::Unary() {
   TZNTScanner& s = *scanner_;
-  if (s.AcceptSymbol('+')) return Unary();  // a prefix plus changes nothing
+  while (s.AcceptSymbol('+')) {
+  }  // a prefix plus changes nothing
   if (s.IsSymbol('-')) {
+    TDepthGuard guard(*this);
     auto n = NewNode(TZNTNodeKind::UnaryOperator, TZNTOp::Negate);
     s.Next();
     n->SetLeft(Unary());
@@ -2018,6 +2037,15 @@ void TZNTExprBuilder::Operand(const TZNTExprToken& n, int level) {
   if (n.flags & kNodeIntervalQualified) out_ += " " + TypeNameUpper(n.type).substr(9);
 }
 
+void TZNTExprBuilder::Clause(int level, std::string_view keyword, const TZNTExprToken* node,
+                             bool list) {
+  if (node == nullptr) return;
+  Break(level);
+  out_ += keyword;
+  if (list) List(node, level + 1);
+  else Operand(*node, level + 1);
+}
+
 void TZNTExprBuilder::Query(const TZNTExprToken& n, int level) {
   if (n.op != TZNTOp::QuerySpec) {
     if (n.left) Operand(*n.left, level);
@@ -2035,27 +2063,11 @@ void TZNTExprBuilder::Query(const TZNTExprToken& n, int level) {
     Break(level);
     out_ += "FROM ";
     List(n.Child(qslot::From), level + 1);
-    if (const TZNTExprToken* w = n.Child(qslot::Where)) {
-      Break(level);
-      out_ += "WHERE ";
-      Operand(*w, level + 1);
-    }
-    if (const TZNTExprToken* g = n.Child(qslot::GroupBy)) {
-      Break(level);
-      out_ += "GROUP BY ";
-      List(g, level + 1);
-    }
-    if (const TZNTExprToken* h = n.Child(qslot::Having)) {
-      Break(level);
-      out_ += "HAVING ";
-      Operand(*h, level + 1);
-    }
+    Clause(level, "WHERE ", n.Child(qslot::Where), false);
+    Clause(level, "GROUP BY ", n.Child(qslot::GroupBy), true);
+    Clause(level, "HAVING ", n.Child(qslot::Having), false);
   }
-  if (const TZNTExprToken* o = n.Child(qslot::OrderBy)) {
-    Break(level);
-    out_ += "ORDER BY ";
-    List(o, level + 1);
-  }
+  Clause(level, "ORDER BY ", n.Child(qslot::OrderBy), true);
   if (const TZNTExprToken* r = n.Child(qslot::RangeFirst)) {
     Break(level);
     out_ += "RANGE ";
@@ -2151,20 +2163,12 @@ void TZNTExprBuilder::Statement(const TZNTExprToken& n, int level) {
       Break(level);
       out_ += "SET ";
       List(n.Child(1), level + 1);
-      if (const TZNTExprToken* w = n.Child(2)) {
-        Break(level);
-        out_ += "WHERE ";
-        Operand(*w, level + 1);
-      }
+      Clause(level, "WHERE ", n.Child(2), false);
       break;
     case TZNTOp::StDelete:
       out_ += "DELETE FROM ";
       table(0);
-      if (const TZNTExprToken* w = n.Child(1)) {
-        Break(level);
-        out_ += "WHERE ";
-        Operand(*w, level + 1);
-      }
+      Clause(level, "WHERE ", n.Child(1), false);
       break;
     case TZNTOp::StCreateDatabase:
       out_ += "CREATE DATABASE ";

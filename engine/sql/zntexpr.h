@@ -278,8 +278,22 @@ class TZNTExprParser {
                               std::string_view reason) const;
   bool AcceptPair(char first, char second);
 
+  // Counts one nesting level for its lifetime; raises error 700 past the limit.
+  class TDepthGuard {
+   public:
+    explicit TDepthGuard(TZNTExprParser& parser);
+    ~TDepthGuard();
+    TDepthGuard(const TDepthGuard&) = delete;
+    TDepthGuard& operator=(const TDepthGuard&) = delete;
+
+   private:
+    TZNTExprParser& parser_;
+  };
+  static constexpr int kMaxNestingDepth = 200;
+
   std::unique_ptr<TZNTScanner> scanner_;
   TZNTParseOptions options_;
+  int depth_ = 0;
   int parameterCount_ = 0;
   // Context of the construct being parsed.
   bool inSelectList_ = false;
@@ -305,6 +319,8 @@ class TZNTExprBuilder {
   void Operand(const TZNTExprToken& n, int level);
   void List(const TZNTExprToken* list, int level, std::string_view sep = ", ");
   void Break(int level);
+  // A clause on a line of its own: the keyword, then the node or its list; nothing when absent.
+  void Clause(int level, std::string_view keyword, const TZNTExprToken* node, bool list);
   void Name(std::string_view name);
   void DataType(const TZNTDataType& t);
   void Statement(const TZNTExprToken& n, int level);

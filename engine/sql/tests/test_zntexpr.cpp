@@ -208,6 +208,30 @@ TEST(Parser, ContextRefusesWhatItDoesNotAllow) {
             "1:8 Invalid expression t.a found, table qualifier not allowed");
 }
 
+// Found by the fuzzer: deeply nested text once exhausted the stack.
+TEST(Parser, NestingIsBounded) {
+  for (const std::string& open : {std::string("("), std::string("- "), std::string("NOT "),
+                                  std::string("ABS(")}) {
+    std::string deep = "SELECT ";
+    for (int i = 0; i < 100000; ++i) deep += open;
+    deep += "1 FROM t";
+    try {
+      Parse(deep);
+      FAIL() << open;
+    } catch (const EZNTException& e) {
+      EXPECT_EQ(e.ErrorCode(), 700);
+      EXPECT_NE(e.ErrorMessage().find("nested more than 200 levels deep"), std::string::npos)
+          << e.ErrorMessage();
+    }
+  }
+  // Ordinary nesting, and any number of prefix plus signs, still parse.
+  std::string fine = "SELECT ";
+  for (int i = 0; i < 50; ++i) fine += "(";
+  fine += "1";
+  for (int i = 0; i < 50; ++i) fine += ")";
+  EXPECT_NO_THROW(Parse(fine + " + " + std::string(10000, '+') + "1 FROM t"));
+}
+
 TEST(Parser, Precedence) {
   // NOT binds tighter than AND, AND tighter than OR.
   TZNTExprParser p("a AND NOT b OR c", "expression");
