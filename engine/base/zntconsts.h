@@ -77,6 +77,27 @@ inline constexpr int FormatString = 1400;
 inline constexpr int NonEngine = 9999;
 }  // namespace err
 
+// Detail texts shared by several raisers of the same error.
+namespace detail {
+// Error 100, in the order table and metadata files check them.
+inline constexpr const char* kEncryptionStatus =
+    "The encryption status does not match the encryption status in the configuration or catalog";
+inline constexpr const char* kEncryptionPassword =
+    "The encryption password does not match the default or current engine encryption password";
+inline constexpr const char* kCharacterSet =
+    "The character set does not match the character set in use by the engine";
+inline constexpr const char* kSignature =
+    "The signature does not match the default or current engine signature";
+inline constexpr const char* kInternalVersion =
+    "The internal version does not match the version in the configuration or catalog";
+inline constexpr const char* kRepairRequired =
+    "A write operation did not complete and a repair is required";
+inline constexpr const char* kNewerVersion =
+    "The object has been updated by a newer version of the engine";
+// Error 101.
+inline constexpr const char* kFileReadOnly = "The file is read-only";
+}  // namespace detail
+
 // The message format of `code` (variant 0 or, for 1004, 1); nullptr when the
 // code or variant is not in the table.
 const char* ErrorFormat(int code, int variant = 0) noexcept;

@@ -18,16 +18,6 @@ namespace znt {
 
 namespace {
 
-constexpr const char* kDetailEncryption =
-    "The encryption status does not match the encryption status in the configuration or catalog";
-constexpr const char* kDetailPassword =
-    "The encryption password does not match the default or current engine encryption password";
-constexpr const char* kDetailCharset =
-    "The character set does not match the character set in use by the engine";
-constexpr const char* kDetailSignature =
-    "The signature does not match the default or current engine signature";
-constexpr const char* kDetailNewer = "The object has been updated by a newer version of the engine";
-constexpr const char* kDetailReadOnly = "The file is read-only";
 
 // Version thresholds of the optional fields.
 constexpr int64_t kVersionGenerated = 10000;          // above: generated columns
@@ -1634,15 +1624,15 @@ TZNTMetadataReader TZNTConfigObjectManager::MakeReader(std::string_view body) co
 
 void TZNTConfigObjectManager::CheckHeader(const TZNTContainerHeader& h) const {
   if (encrypted_) {
-    if (h.passwordDigest != settings_.passwordDigest) RaiseMetadata(kDetailPassword);
-    if (!h.encrypted) RaiseMetadata(kDetailEncryption);
+    if (h.passwordDigest != settings_.passwordDigest) RaiseMetadata(detail::kEncryptionPassword);
+    if (!h.encrypted) RaiseMetadata(detail::kEncryptionStatus);
   } else if (h.encrypted) {
-    RaiseMetadata(kDetailEncryption);
+    RaiseMetadata(detail::kEncryptionStatus);
   }
-  if (h.characterSet != 0) RaiseMetadata(kDetailCharset);
+  if (h.characterSet != 0) RaiseMetadata(detail::kCharacterSet);
   if (h.signatureDigest != settings_.signatureDigest &&
       h.signatureDigest != settings_.defaultSignatureDigest)
-    RaiseMetadata(kDetailSignature);
+    RaiseMetadata(detail::kSignature);
 }
 
 TZNTConfigObjectManager::TImage TZNTConfigObjectManager::ReadImage(TZNTFileStream& stream,
@@ -1697,7 +1687,7 @@ void TZNTConfigObjectManager::Load(bool force) {
   auto check = [&](TImage& image) {
     if (TZNTReader(image.body).ReadInt64() > kEngineVersion) {
       newer = true;
-      RaiseMetadata(kDetailNewer);
+      RaiseMetadata(detail::kNewerVersion);
     }
     std::unique_ptr<TZNTMetadataRoot> scratch = root_->NewEmpty();
     TZNTMetadataReader r = MakeReader(image.body);
@@ -1858,7 +1848,7 @@ void TZNTConfigObjectManager::EndRead() noexcept {
 
 void TZNTConfigObjectManager::BeginWrite() {
   assert(IsOpen() && !writing_ && reads_ == 0);
-  if (IsReadOnly()) RaiseZNTError(err::Update, {kindWord_, objectName_, kDetailReadOnly});
+  if (IsReadOnly()) RaiseZNTError(err::Update, {kindWord_, objectName_, detail::kFileReadOnly});
   if (locks_) locks_->LockTransaction();
   try {
     Load(false);

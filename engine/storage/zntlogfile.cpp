@@ -54,7 +54,7 @@ int32_t TZNTLogFile::ReadNextRecord() {
 void TZNTLogFile::WriteEvent(const TZNTLogEvent& event) {
   assert(open_);
   if (lockable_.IsReadOnly() || !stream_.IsOpen()) {
-    RaiseZNTError(err::Update, {lockable_.KindWord(), lockable_.Name(), "The file is read-only"});
+    RaiseZNTError(err::Update, {lockable_.KindWord(), lockable_.Name(), detail::kFileReadOnly});
   }
   TZNTObjectLock transaction(lockable_, TZNTLockKind::Transaction);
   // Every writer holds the Transaction lock, so the header read here stays

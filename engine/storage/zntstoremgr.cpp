@@ -30,17 +30,6 @@ constexpr uint8_t kJournalGrouped = 2;
 // the trailing digest.
 constexpr size_t kJournalFixed = 8 + 8 + TZNTDigest::kSize + 4;
 
-constexpr const char* kDetailEncryption =
-    "The encryption status does not match the encryption status in the configuration or catalog";
-constexpr const char* kDetailPassword =
-    "The encryption password does not match the default or current engine encryption password";
-constexpr const char* kDetailCharset =
-    "The character set does not match the character set in use by the engine";
-constexpr const char* kDetailSignature =
-    "The signature does not match the default or current engine signature";
-constexpr const char* kDetailVersion =
-    "The internal version does not match the version in the configuration or catalog";
-constexpr const char* kDetailRepair = "A write operation did not complete and a repair is required";
 
 TZNTDigest::TValue DigestOf(const void* data, size_t size) {
   TZNTDigest d;
@@ -270,16 +259,16 @@ void TZNTTableFileManager::ParseHeader(bool verify) {
   h.write_in_progress = p[kOffInProgress] != 0;
 
   if (verify) {
-    if (settings_.encrypted && !h.encrypted) RaiseMetadata(kDetailEncryption);
+    if (settings_.encrypted && !h.encrypted) RaiseMetadata(detail::kEncryptionStatus);
     if (settings_.encrypted && h.password_digest != settings_.password_digest)
-      RaiseMetadata(kDetailPassword);
-    if (h.character_set != 0) RaiseMetadata(kDetailCharset);
+      RaiseMetadata(detail::kEncryptionPassword);
+    if (h.character_set != 0) RaiseMetadata(detail::kCharacterSet);
     if (h.signature_digest != settings_.signature_digest &&
         h.signature_digest != settings_.default_signature_digest)
-      RaiseMetadata(kDetailSignature);
-    if (h.internal_version != settings_.internal_version) RaiseMetadata(kDetailVersion);
+      RaiseMetadata(detail::kSignature);
+    if (h.internal_version != settings_.internal_version) RaiseMetadata(detail::kInternalVersion);
   }
-  if (h.write_in_progress) RaiseMetadata(kDetailRepair);
+  if (h.write_in_progress) RaiseMetadata(detail::kRepairRequired);
   if (h.next_new_block == 0)
     RaiseCorrupt("Invalid " + std::string(KindWord()) +
                  " number specified for retrieval from cache");
@@ -397,7 +386,7 @@ bool TZNTTableFileManager::RecoverIfNeeded() {
     if (!IsReadOnly()) DeleteJournalQuietly();
     return false;
   }
-  if (IsReadOnly()) RaiseMetadata(kDetailRepair);
+  if (IsReadOnly()) RaiseMetadata(detail::kRepairRequired);
   ApplyJournal(entries, old_length);
   DeleteJournalQuietly();
   return true;
